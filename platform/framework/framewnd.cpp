@@ -276,17 +276,19 @@ void FrameWnd::trackFocus(QWidget* now)
 
 void FrameWnd::InitialUpdateFrame(Document* document, bool makeVisible)
 {
+    // The document's views in this frame, in the order they were made: the
+    // first one (the left pane) is active until another gets the focus.
     std::vector<View*> views;
-    for (QWidget* w : findChildren<QWidget*>()) {
-        if (auto* view = dynamic_cast<View*>(w))
-            views.push_back(view);
+    if (document) {
+        for (View* view : document->views()) {
+            if (view->widget() && view->widget()->window() == this)
+                views.push_back(view);
+        }
     }
     if (!GetActiveView() && !views.empty())
         SetActiveView(views.front());
-    for (View* view : views) {
-        if (!document || view->GetDocument() == document)
-            view->OnInitialUpdate();
-    }
+    for (View* view : views)
+        view->OnInitialUpdate();
     OnUpdateFrameTitle();
     if (makeVisible)
         ActivateFrame();

@@ -98,7 +98,9 @@ bool writeValue(const QString& file, const QString& key, const std::optional<QVa
     else
         settings.remove(key);
     settings.sync();
-    if (settings.status() == QSettings::NoError)
+    // A format error only says the old file held lines that could not be
+    // parsed; the new file was written all the same.
+    if (settings.status() != QSettings::AccessError)
         return true;
     if (old.isValid())
         settings.setValue(key, old);
@@ -205,7 +207,7 @@ bool Profile::replaceSection(const char* section,
     for (const auto& [entry, value] : entries)
         settings.setValue(settingsKey(section, entry.c_str()), storedText(value));
     settings.sync();
-    if (settings.status() == QSettings::NoError)
+    if (settings.status() != QSettings::AccessError)
         return true;
     // Keep this process's view in step with the file (see writeValue).
     settings.remove(group);
