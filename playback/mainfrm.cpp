@@ -13,7 +13,11 @@ const std::vector<int> kIndicators{ID_SEPARATOR, ID_INDICATOR_POSITION, ID_INDIC
 
 } // namespace
 
-CMainFrame::CMainFrame() = default;
+CMainFrame::CMainFrame()
+{
+    // A first window that shows both panes and the whole status bar.
+    resize(900, 600);
+}
 
 CMainFrame::~CMainFrame() = default;
 

@@ -126,15 +126,19 @@ int StatusBarPanes::paneWidth(int index) const
 
 FrameWnd::FrameWnd(QWidget* parent) : QMainWindow(parent)
 {
-    connect(qApp, &QApplication::focusChanged, this,
-            [this](QWidget*, QWidget* now) { trackFocus(now); });
+    m_focusConnection = connect(qApp, &QApplication::focusChanged, this,
+                                [this](QWidget*, QWidget* now) { trackFocus(now); });
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                &FrameWnd::OnIdleUpdateCmdUI);
+        m_idleConnection = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                                   &FrameWnd::OnIdleUpdateCmdUI);
 }
 
 FrameWnd::~FrameWnd()
 {
+    // The widgets die after this destructor and move the focus as they go:
+    // those signals must not reach a frame that is half destroyed.
+    disconnect(m_focusConnection);
+    disconnect(m_idleConnection);
     if (WinApp* app = WinApp::instance(); app && app->m_pMainWnd == this)
         app->m_pMainWnd = nullptr;
 }

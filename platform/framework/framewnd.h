@@ -150,6 +150,8 @@ private:
     std::multimap<int, QPointer<QAction>> m_actions;
     StatusBarPanes m_statusPanes;
     bool m_inIdleUpdate = false;
+    QMetaObject::Connection m_focusConnection;
+    QMetaObject::Connection m_idleConnection;
 };
 
 } // namespace framework
