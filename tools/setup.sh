@@ -74,6 +74,11 @@ Where the machine has no sound device, the built-in synthesizer plays into a
 silent sink. A screenshot of the window is saved as build/release/brisolde.png
 a few seconds after the start. Press Ctrl+C to quit.
 MSG
+# Qt wants a private runtime folder; a bare root session has none.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    export XDG_RUNTIME_DIR
+fi
 exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     "$1" "$2" &
     pid=$!
