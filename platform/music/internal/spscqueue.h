@@ -10,8 +10,7 @@
 
 namespace music::internal {
 
-template <typename T>
-class SpscQueue
+template <typename T> class SpscQueue
 {
     static_assert(std::is_trivially_copyable_v<T>, "elements are copied as plain data");
 
@@ -47,7 +46,10 @@ public:
     }
 
     // Consumer: drops the oldest element (there must be one).
-    void pop() { m_head.store(m_head.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    void pop()
+    {
+        m_head.store(m_head.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
 
     // Consumer.
     bool tryPop(T& out)

@@ -1,0 +1,178 @@
+#include "audiooutput.h"
+
+#include <fluidsynth.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace music::internal {
+namespace {
+
+// FluidSynth reports why a driver failed through its log; collect those
+// messages while a driver is being opened, drop them otherwise (the audio
+// thread must not allocate).
+thread_local std::string* t_capture = nullptr;
+
+void logToCapture(int, const char* message, void*)
+{
+    if (t_capture && message) {
+        if (!t_capture->empty())
+            *t_capture += "; ";
+        *t_capture += message;
+    }
+}
+
+void installLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+            fluid_set_log_function(level, logToCapture, nullptr);
+    });
+}
+
+class FluidAudioOutput final : public AudioOutput
+{
+public:
+    FluidAudioOutput(const char* name, fluid_audio_driver_t* driver)
+        : m_name(name), m_driver(driver)
+    {
+    }
+    ~FluidAudioOutput() override { delete_fluid_audio_driver(m_driver); }
+    const char* name() const override { return m_name; }
+
+    static int callback(void* data, int len, int, float*[], int nout, float* out[])
+    {
+        if (nout < 2)
+            return FLUID_FAILED;
+        static_cast<AudioSource*>(data)->renderAudio(out[0], out[1], len);
+        return FLUID_OK;
+    }
+
+private:
+    const char* m_name;
+    fluid_audio_driver_t* m_driver;
+};
+
+std::unique_ptr<AudioOutput> createFluid(const char* name, AudioSource& source,
+                                         fluid_settings_t* settings, std::string& error)
+{
+    installLog();
+    std::string messages;
+    t_capture = &messages;
+    fluid_settings_setstr(settings, "audio.driver", name);
+    fluid_audio_driver_t* driver =
+        new_fluid_audio_driver2(settings, &FluidAudioOutput::callback, &source);
+    t_capture = nullptr;
+    if (!driver) {
+        error = std::string(name) + ": " + (messages.empty() ? "cannot start" : messages);
+        return nullptr;
+    }
+    return std::make_unique<FluidAudioOutput>(name, driver);
+}
+
+std::unique_ptr<AudioOutput> createJack(const char* name, AudioSource& source,
+                                        fluid_settings_t* settings, std::string& error)
+{
+    // Use a JACK server that runs; never start one behind the user's back.
+    ::setenv("JACK_NO_START_SERVER", "1", 1);
+    return createFluid(name, source, settings, error);
+}
+
+// Renders in blocks at the pace of the monotonic clock, so that positions,
+// ends of pieces and directory play behave as with a sound card.
+class SilentSink final : public AudioOutput
+{
+public:
+    SilentSink(AudioSource& source, int sampleRate) : m_source(source), m_sampleRate(sampleRate)
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~SilentSink() override
+    {
+        m_stop.store(true);
+        m_thread.join();
+    }
+    const char* name() const override { return "silent"; }
+
+private:
+    static constexpr int kBlock = 512;
+
+    void run()
+    {
+        std::vector<float> left(kBlock);
+        std::vector<float> right(kBlock);
+        timespec start{};
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        long long rendered = 0;
+        while (!m_stop.load(std::memory_order_relaxed)) {
+            std::fill(left.begin(), left.end(), 0.0f);
+            std::fill(right.begin(), right.end(), 0.0f);
+            m_source.renderAudio(left.data(), right.data(), kBlock);
+            rendered += kBlock;
+            // Sleep until the moment the rendered audio would have finished playing.
+            const long long ns = rendered * 1000000000LL / m_sampleRate;
+            timespec due{};
+            due.tv_sec = start.tv_sec + time_t((start.tv_nsec + ns) / 1000000000LL);
+            due.tv_nsec = long((start.tv_nsec + ns) % 1000000000LL);
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+            }
+        }
+    }
+
+    AudioSource& m_source;
+    int m_sampleRate;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+std::unique_ptr<AudioOutput> createSilent(const char*, AudioSource& source,
+                                          fluid_settings_t* settings, std::string&)
+{
+    double rate = 44100.0;
+    fluid_settings_getnum(settings, "synth.sample-rate", &rate);
+    return std::make_unique<SilentSink>(source, int(rate));
+}
+
+constexpr std::array kDrivers{
+    AudioDriver{"pulseaudio", createFluid}, AudioDriver{"alsa", createFluid},
+    AudioDriver{"jack", createJack},        AudioDriver{"sdl2", createFluid},
+    AudioDriver{"silent", createSilent},
+};
+
+} // namespace
+
+AudioSource::~AudioSource() = default;
+AudioOutput::~AudioOutput() = default;
+
+std::span<const AudioDriver> audioDrivers()
+{
+    return kDrivers;
+}
+
+std::unique_ptr<AudioOutput> openAudioOutput(AudioSource& source, fluid_settings_t* settings,
+                                             std::string& error)
+{
+    for (const AudioDriver& driver : kDrivers) {
+        std::string why;
+        if (auto output = driver.create(driver.name, source, settings, why))
+            return output;
+        if (!error.empty())
+            error += "\n";
+        error += why;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<AudioOutput> openSilentSink(AudioSource& source, int sampleRate)
+{
+    return std::make_unique<SilentSink>(source, sampleRate);
+}
+
+} // namespace music::internal

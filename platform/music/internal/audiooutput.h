@@ -1,0 +1,50 @@
+// Audio outputs for the built-in synthesizer: FluidSynth's drivers, tried in
+// a fixed order, and a silent sink that keeps real time where no sound device
+// works. Each output calls its source from its own audio thread.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+
+struct _fluid_hashtable_t;
+typedef struct _fluid_hashtable_t fluid_settings_t;
+
+namespace music::internal {
+
+// Renders audio on demand; called only from the output's audio thread.
+class AudioSource
+{
+public:
+    virtual ~AudioSource();
+    // Fills `frames` frames of stereo audio; the buffers arrive zeroed.
+    virtual void renderAudio(float* left, float* right, int frames) = 0;
+};
+
+class AudioOutput
+{
+public:
+    virtual ~AudioOutput();
+    virtual const char* name() const = 0;
+};
+
+struct AudioDriver
+{
+    const char* name;
+    std::unique_ptr<AudioOutput> (*create)(const char* name, AudioSource& source,
+                                           fluid_settings_t* settings, std::string& error);
+};
+
+// The drivers in the order they are tried: pulseaudio (also serves PipeWire
+// desktops), alsa, jack (only with a server already running), sdl2, and
+// last the silent sink, which always starts.
+std::span<const AudioDriver> audioDrivers();
+
+// The first driver of the table that starts; `error` collects why the others did not.
+std::unique_ptr<AudioOutput> openAudioOutput(AudioSource& source, fluid_settings_t* settings,
+                                             std::string& error);
+
+// The silent sink alone: renders at the speed of real time and discards the sound.
+std::unique_ptr<AudioOutput> openSilentSink(AudioSource& source, int sampleRate);
+
+} // namespace music::internal

@@ -1,0 +1,291 @@
+#include "synthport.h"
+
+#include "soundfont.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace music::internal {
+namespace {
+
+constexpr std::size_t kMaxMessage = 1 << 16;
+
+// Generations count up and may wrap; compare them by their difference.
+bool older(std::uint32_t a, std::uint32_t b)
+{
+    return static_cast<std::int32_t>(a - b) < 0;
+}
+
+} // namespace
+
+SynthPort::SynthPort(const SynthOptions& options)
+    : m_caps(makeCaps()), m_mode(options.mode), m_engine(options.sampleRate, options.polyphony),
+      m_scratch(kMaxMessage)
+{
+    if (!m_engine.isValid()) {
+        m_problem = "the software synthesizer could not be created";
+        return;
+    }
+    m_engine.setReverb(options.reverb);
+    std::vector<std::string> candidates;
+    if (!options.soundFont.empty())
+        candidates.push_back(options.soundFont);
+    else
+        candidates = soundFontCandidates(options.soundFontFolder);
+    std::string errors;
+    for (const std::string& path : candidates) {
+        std::string error;
+        if (m_engine.loadSoundFont(path, error))
+            break;
+        errors += (errors.empty() ? "" : "; ") + error;
+    }
+    if (!m_engine.hasSoundFont()) {
+        m_problem = candidates.empty() ? "no General MIDI SoundFont in " + options.soundFontFolder +
+                                             " (install timgm6mb-soundfont or fluid-soundfont-gm)"
+                                       : errors;
+    }
+}
+
+SynthPort::~SynthPort()
+{
+    m_output.reset();
+}
+
+PortCaps SynthPort::makeCaps()
+{
+    PortCaps caps;
+    caps.id = kId;
+    caps.description = kDescription;
+    caps.portClass = PortClass::Output;
+    caps.downloadsInstruments = true;
+    caps.reverb = true;
+    return caps;
+}
+
+Result SynthPort::activate(bool on)
+{
+    if (!m_engine.isValid())
+        return Result::Failed;
+    if (on == m_active)
+        return Result::Ok;
+    if (!on) {
+        m_output.reset();
+        m_active = false;
+        return Result::Ok;
+    }
+    switch (m_mode) {
+    case AudioMode::Device: {
+        std::string error;
+        m_output = openAudioOutput(*this, m_engine.settings(), error);
+        break;
+    }
+    case AudioMode::SilentSink:
+        m_output = openSilentSink(*this, m_engine.sampleRate());
+        break;
+    case AudioMode::Offline:
+        break;
+    }
+    if (m_mode != AudioMode::Offline && !m_output)
+        return Result::Failed;
+    m_active = true;
+    return Result::Ok;
+}
+
+std::string SynthPort::outputName() const
+{
+    return m_output ? m_output->name() : std::string();
+}
+
+std::int64_t SynthPort::now() const
+{
+    return framesRendered() * 1000000 / m_engine.sampleRate();
+}
+
+bool SynthPort::pushBytes(SpscQueue<std::uint8_t>& queue, std::span<const std::uint8_t> bytes)
+{
+    if (queue.capacity() - queue.size() < bytes.size())
+        return false;
+    for (std::uint8_t byte : bytes)
+        queue.push(byte);
+    return true;
+}
+
+Result SynthPort::schedule(std::int64_t time, std::span<const std::uint8_t> message)
+{
+    if (message.empty() || message.size() > kMaxMessage)
+        return Result::Failed;
+    std::lock_guard lock(m_producer);
+    Message entry{};
+    entry.frame = (time * m_engine.sampleRate() + 500000) / 1000000;
+    // Messages leave in queue order; one that arrives late still keeps its place.
+    entry.frame = std::max(entry.frame, m_lastScheduledFrame);
+    entry.generation = m_generation;
+    entry.length = std::uint32_t(message.size());
+    if (message.size() <= entry.bytes.size())
+        std::copy(message.begin(), message.end(), entry.bytes.begin());
+    else if (!pushBytes(m_messageBytes, message))
+        return Result::Failed;
+    if (!m_messages.push(entry))
+        return Result::Failed;
+    m_lastScheduledFrame = entry.frame;
+    return Result::Ok;
+}
+
+bool SynthPort::pushCommand(Command command, std::span<const std::uint8_t> message)
+{
+    CommandMessage entry{};
+    entry.command = command;
+    entry.generation = m_generation;
+    entry.length = std::uint32_t(message.size());
+    if (message.size() <= entry.bytes.size())
+        std::copy(message.begin(), message.end(), entry.bytes.begin());
+    else if (!pushBytes(m_commandBytes, message))
+        return false;
+    return m_commands.push(entry);
+}
+
+Result SynthPort::sendNow(std::span<const std::uint8_t> message)
+{
+    if (message.empty() || message.size() > kMaxMessage)
+        return Result::Failed;
+    std::lock_guard lock(m_producer);
+    return pushCommand(Command::Send, message) ? Result::Ok : Result::Failed;
+}
+
+void SynthPort::silence()
+{
+    std::lock_guard lock(m_producer);
+    ++m_generation;
+    m_lastScheduledFrame = 0;
+    pushCommand(Command::Silence);
+}
+
+Result SynthPort::download()
+{
+    if (!m_engine.hasSoundFont())
+        return Result::Failed;
+    std::lock_guard lock(m_producer);
+    if (!pushCommand(Command::AddSoundFont))
+        return Result::Failed;
+    m_downloaded = true;
+    return Result::Ok;
+}
+
+Result SynthPort::unload()
+{
+    std::lock_guard lock(m_producer);
+    if (!pushCommand(Command::RemoveSoundFont))
+        return Result::Failed;
+    m_downloaded = false;
+    return Result::Ok;
+}
+
+Result SynthPort::setReverb(bool on)
+{
+    std::lock_guard lock(m_producer);
+    return pushCommand(on ? Command::ReverbOn : Command::ReverbOff) ? Result::Ok : Result::Failed;
+}
+
+void SynthPort::renderOffline(float* left, float* right, int frames)
+{
+    std::fill(left, left + frames, 0.0f);
+    std::fill(right, right + frames, 0.0f);
+    renderAudio(left, right, frames);
+}
+
+// Audio thread from here on.
+
+const std::uint8_t* SynthPort::takeBytes(SpscQueue<std::uint8_t>& queue, std::uint32_t length,
+                                         const std::array<std::uint8_t, 16>& inlineBytes)
+{
+    if (length <= inlineBytes.size())
+        return inlineBytes.data();
+    for (std::uint32_t i = 0; i < length; ++i)
+        queue.tryPop(m_scratch[i]);
+    return m_scratch.data();
+}
+
+void SynthPort::silenceNow()
+{
+    for (const auto& message : silencingMessages())
+        m_engine.handle(message.data(), message.size());
+}
+
+void SynthPort::drainCommands()
+{
+    CommandMessage command{};
+    while (m_commands.tryPop(command)) {
+        const std::uint8_t* bytes = takeBytes(m_commandBytes, command.length, command.bytes);
+        switch (command.command) {
+        case Command::Send:
+            m_engine.handle(bytes, command.length);
+            break;
+        case Command::Silence:
+            m_audioGeneration = command.generation;
+            silenceNow();
+            break;
+        case Command::AddSoundFont:
+            m_engine.addSoundFont();
+            break;
+        case Command::RemoveSoundFont:
+            m_engine.removeSoundFont();
+            break;
+        case Command::ReverbOn:
+            m_engine.setReverb(true);
+            break;
+        case Command::ReverbOff:
+            m_engine.setReverb(false);
+            break;
+        }
+    }
+}
+
+void SynthPort::renderStep()
+{
+    drainCommands();
+    const std::int64_t stepStart = m_nextStep;
+    while (const Message* message = m_messages.front()) {
+        if (message->generation != m_audioGeneration) {
+            // A newer message means its silence command is queued already.
+            if (!older(message->generation, m_audioGeneration))
+                drainCommands();
+            if (older(message->generation, m_audioGeneration)) {
+                takeBytes(m_messageBytes, message->length, message->bytes);
+                m_messages.pop();
+                continue;
+            }
+        }
+        if (message->frame >= stepStart + kStep / 2)
+            break;
+        const std::uint8_t* bytes = takeBytes(m_messageBytes, message->length, message->bytes);
+        m_engine.handle(bytes, message->length);
+        m_messages.pop();
+    }
+    m_carryLeft.fill(0.0f);
+    m_carryRight.fill(0.0f);
+    m_engine.render(m_carryLeft.data(), m_carryRight.data(), kStep);
+    m_nextStep += kStep;
+    m_clockFrames.store(m_nextStep, std::memory_order_release);
+}
+
+void SynthPort::renderAudio(float* left, float* right, int frames)
+{
+    int done = 0;
+    while (done < frames) {
+        if (m_carryCount == 0) {
+            renderStep();
+            m_carryOffset = 0;
+            m_carryCount = kStep;
+        }
+        const int n = std::min(m_carryCount, frames - done);
+        for (int i = 0; i < n; ++i) {
+            left[done + i] += m_carryLeft[std::size_t(m_carryOffset + i)];
+            right[done + i] += m_carryRight[std::size_t(m_carryOffset + i)];
+        }
+        m_carryOffset += n;
+        m_carryCount -= n;
+        done += n;
+    }
+}
+
+} // namespace music::internal

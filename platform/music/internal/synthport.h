@@ -1,0 +1,141 @@
+// The built-in synthesizer as an output port: FluidSynth with a General MIDI
+// SoundFont, heard through the first audio driver that works, or a silent
+// sink, or rendered offline on demand.
+//
+// Threads: every Port operation may come from any non-real-time thread (a
+// producer lock orders them; the audio thread never takes it). Messages and
+// commands reach the audio thread through lock-free single-producer queues
+// of plain structs; the audio thread owns the synthesizer. It renders in
+// steps of 64 frames, FluidSynth's own block, and before each step hands the
+// synthesizer the messages whose time lies nearest to that step's start, so
+// every message sounds within 32 frames of its time whatever buffer size the
+// driver asks for. The port's clock is the audio rendered so far.
+#pragma once
+
+#include "audiooutput.h"
+#include "fluidsynthengine.h"
+#include "port.h"
+#include "spscqueue.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace music::internal {
+
+enum class AudioMode
+{
+    Device,     // the first audio driver that starts, else the silent sink
+    SilentSink, // real time, no sound
+    Offline,    // time advances only through renderOffline()
+};
+
+struct SynthOptions
+{
+    AudioMode mode = AudioMode::Device;
+    int sampleRate = 44100;
+    int polyphony = 256;
+    bool reverb = true;
+    std::string soundFont; // empty: search the usual folder
+    std::string soundFontFolder = "/usr/share/sounds/sf2";
+};
+
+class SynthPort final : public Port, private AudioSource
+{
+public:
+    static constexpr char kId[] = "brisolde:synthesizer";
+    static constexpr char kDescription[] = "Built-in synthesizer (FluidSynth)";
+    static constexpr int kStep = 64;
+
+    explicit SynthPort(const SynthOptions& options);
+    ~SynthPort() override;
+
+    static PortCaps makeCaps();
+    const PortCaps& caps() const override { return m_caps; }
+    Result activate(bool on) override;
+    bool isActive() const override { return m_active; }
+    std::int64_t now() const override;
+    Result schedule(std::int64_t time, std::span<const std::uint8_t> message) override;
+    Result sendNow(std::span<const std::uint8_t> message) override;
+    void silence() override;
+    Result download() override;
+    Result unload() override;
+    bool isDownloaded() const override { return m_downloaded; }
+    Result setReverb(bool on) override;
+    std::string problem() const override { return m_problem; }
+
+    int sampleRate() const { return m_engine.sampleRate(); }
+    // Name of the audio output in use ("pulseaudio", "silent", ...), empty offline.
+    std::string outputName() const;
+    // Offline mode: renders the next `frames` frames (buffers are overwritten).
+    void renderOffline(float* left, float* right, int frames);
+    // Frames rendered so far: the port's clock in frames.
+    std::int64_t framesRendered() const { return m_clockFrames.load(std::memory_order_acquire); }
+
+private:
+    struct Message
+    {
+        std::int64_t frame;
+        std::uint32_t generation;
+        std::uint32_t length; // bytes longer than `bytes` follow in the byte queue
+        std::array<std::uint8_t, 16> bytes;
+    };
+    enum class Command : std::uint8_t
+    {
+        Send,
+        Silence,
+        AddSoundFont,
+        RemoveSoundFont,
+        ReverbOn,
+        ReverbOff
+    };
+    struct CommandMessage
+    {
+        Command command;
+        std::uint32_t generation;
+        std::uint32_t length;
+        std::array<std::uint8_t, 16> bytes;
+    };
+
+    void renderAudio(float* left, float* right, int frames) override;
+    void renderStep();
+    void drainCommands();
+    bool pushCommand(Command command, std::span<const std::uint8_t> message = {});
+    static bool pushBytes(SpscQueue<std::uint8_t>& queue, std::span<const std::uint8_t> bytes);
+    const std::uint8_t* takeBytes(SpscQueue<std::uint8_t>& queue, std::uint32_t length,
+                                  const std::array<std::uint8_t, 16>& inlineBytes);
+    void silenceNow();
+
+    PortCaps m_caps;
+    AudioMode m_mode;
+    FluidSynthEngine m_engine;
+    std::string m_problem;
+    std::unique_ptr<AudioOutput> m_output;
+    bool m_active = false;
+    bool m_downloaded = false;
+
+    // Producer side.
+    std::mutex m_producer;
+    std::uint32_t m_generation = 0;
+    std::int64_t m_lastScheduledFrame = 0;
+
+    SpscQueue<Message> m_messages{1 << 15};
+    SpscQueue<std::uint8_t> m_messageBytes{1 << 20};
+    SpscQueue<CommandMessage> m_commands{1024};
+    SpscQueue<std::uint8_t> m_commandBytes{1 << 16};
+
+    // Audio thread side.
+    std::uint32_t m_audioGeneration = 0;
+    std::int64_t m_nextStep = 0;
+    std::vector<std::uint8_t> m_scratch;
+    std::array<float, kStep> m_carryLeft{};
+    std::array<float, kStep> m_carryRight{};
+    int m_carryOffset = 0;
+    int m_carryCount = 0;
+    std::atomic<std::int64_t> m_clockFrames{0};
+};
+
+} // namespace music::internal

@@ -1,0 +1,79 @@
+// MIDI output ports: the built-in synthesizer, the ALSA sequencer's ports
+// and, for tests, a port that records what it receives.
+#pragma once
+
+#include "result.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace music {
+
+enum class PortClass
+{
+    Input,
+    Output
+};
+
+// What a port is and can do.
+struct PortCaps
+{
+    std::string id;          // stable: survives restarts of the program and of the port
+    std::string description; // shown in the device list
+    PortClass portClass = PortClass::Output;
+    bool downloadsInstruments = false; // takes the instruments of a SoundFont
+    bool reverb = false;               // has a reverb that can be switched
+};
+
+// An output port. Times are the port's own clock in microseconds, which is
+// the time base of everything played on it: the audio rendered so far for the
+// synthesizer, the sequencer queue's time for ALSA.
+class Port
+{
+public:
+    virtual ~Port();
+
+    virtual const PortCaps& caps() const = 0;
+
+    // Starts or stops the port's clock and output.
+    virtual Result activate(bool on) = 0;
+    virtual bool isActive() const = 0;
+
+    // The port's clock; does not go backwards while active.
+    virtual std::int64_t now() const = 0;
+
+    // Queues one complete MIDI message (a channel message, or a system
+    // exclusive message from F0 to F7) to sound at `time`. Times of successive
+    // calls do not decrease until the next silence().
+    virtual Result schedule(std::int64_t time, std::span<const std::uint8_t> message) = 0;
+    // Sends a message ahead of everything queued.
+    virtual Result sendNow(std::span<const std::uint8_t> message) = 0;
+
+    // Drops everything queued and silences all 16 channels: sustain and
+    // sostenuto off, all notes off.
+    virtual void silence() = 0;
+
+    // Instruments of the port's SoundFont made available or taken away;
+    // NotSupported on a port that takes no downloaded instruments.
+    virtual Result download();
+    virtual Result unload();
+    virtual bool isDownloaded() const { return false; }
+
+    // Reverb on or off; NotSupported on a port without a switchable reverb.
+    virtual Result setReverb(bool on);
+
+    // False once the device behind the port has gone away.
+    virtual bool isAlive() const { return true; }
+
+    // Why the port cannot play (for example no SoundFont); empty when it can.
+    virtual std::string problem() const { return {}; }
+};
+
+// The messages that silence one port: for each of the 16 channels, sustain
+// off, sostenuto off and all notes off.
+std::vector<std::vector<std::uint8_t>> silencingMessages();
+
+} // namespace music

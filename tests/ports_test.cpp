@@ -1,0 +1,277 @@
+#include "internal/alsaport.h"
+#include "internal/recordingport.h"
+#include "internal/synthport.h"
+#include "notificationqueue.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+using namespace music;
+using namespace music::internal;
+
+namespace {
+
+constexpr int kRate = 44100;
+
+SynthOptions offline()
+{
+    SynthOptions options;
+    options.mode = AudioMode::Offline;
+    options.sampleRate = kRate;
+    options.reverb = false;
+    return options;
+}
+
+std::vector<std::uint8_t> bytes(std::initializer_list<int> values)
+{
+    std::vector<std::uint8_t> out;
+    for (int v : values)
+        out.push_back(std::uint8_t(v));
+    return out;
+}
+
+// Renders `frames` frames in driver buffers of `buffer` frames; the left channel.
+std::vector<float> render(SynthPort& port, int frames, int buffer)
+{
+    std::vector<float> left(static_cast<std::size_t>(frames));
+    std::vector<float> right(static_cast<std::size_t>(frames));
+    for (int done = 0; done < frames; done += buffer) {
+        const int n = std::min(buffer, frames - done);
+        port.renderOffline(left.data() + done, right.data() + done, n);
+    }
+    return left;
+}
+
+int firstSound(const std::vector<float>& audio, int from, float threshold = 1e-3f)
+{
+    for (std::size_t i = std::size_t(from); i < audio.size(); ++i) {
+        if (std::fabs(audio[i]) > threshold)
+            return int(i);
+    }
+    return -1;
+}
+
+float peak(const std::vector<float>& audio, std::size_t from, std::size_t to)
+{
+    float p = 0;
+    for (std::size_t i = from; i < std::min(to, audio.size()); ++i)
+        p = std::max(p, std::fabs(audio[i]));
+    return p;
+}
+
+std::int64_t usForFrame(std::int64_t frame)
+{
+    return frame * 1000000 / kRate;
+}
+
+} // namespace
+
+TEST(SynthPort, NotesSoundWithinHalfABlockOfTheirTimeWhateverTheDriverBuffer)
+{
+    for (int buffer : {64, 4096, 1000}) {
+        // Isolated side-stick hits at times that fall between blocks.
+        for (std::int64_t frame : {4410, 9000, 13337, 20011}) {
+            SCOPED_TRACE(testing::Message() << "buffer " << buffer << ", ideal " << frame);
+            SynthPort port(offline());
+            ASSERT_EQ(port.problem(), "");
+            ASSERT_EQ(port.activate(true), Result::Ok);
+            ASSERT_EQ(port.download(), Result::Ok);
+            port.schedule(usForFrame(frame), bytes({0x99, 37, 127}));
+            const auto audio = render(port, 24000, buffer);
+            const int onset = firstSound(audio, 0, 0.0f);
+            ASSERT_GE(onset, 0);
+            // FluidSynth starts a voice at the start of the block that holds the note on.
+            EXPECT_LE(std::abs(onset - int(frame)), 32);
+        }
+    }
+}
+
+TEST(SynthPort, SilenceEndsHeldNotesWithinTheReleaseTime)
+{
+    SynthPort port(offline());
+    ASSERT_EQ(port.activate(true), Result::Ok);
+    ASSERT_EQ(port.download(), Result::Ok);
+    // Strings with the sustain pedal down on two channels, and a note far in the future.
+    port.schedule(0, bytes({0xC0, 48}));
+    port.schedule(0, bytes({0xB0, 64, 127}));
+    port.schedule(0, bytes({0x90, 60, 110}));
+    port.schedule(0, bytes({0xC5, 19}));
+    port.schedule(0, bytes({0xB5, 64, 127}));
+    port.schedule(0, bytes({0x95, 48, 110}));
+    port.schedule(usForFrame(kRate * 5), bytes({0x90, 72, 110}));
+    auto before = render(port, kRate / 2, 512);
+    ASSERT_GT(peak(before, kRate / 4, kRate / 2), 0.01f);
+
+    port.silence();
+    const auto after = render(port, kRate * 8, 512);
+    // Allow the instruments' release (organ and strings take about a second or two).
+    EXPECT_LT(peak(after, std::size_t(kRate * 3), std::size_t(kRate * 8)), 1e-4f)
+        << "nothing may sound after the release, nor may the dropped note start";
+}
+
+TEST(SynthPort, InstrumentsSoundOnlyWhileDownloaded)
+{
+    SynthPort port(offline());
+    ASSERT_EQ(port.activate(true), Result::Ok);
+    auto hit = [&port] {
+        const std::int64_t t = port.now() + 1000;
+        port.schedule(t, bytes({0x90, 64, 120}));
+        port.schedule(t + 200000, bytes({0x80, 64, 0}));
+        const auto audio = render(port, kRate, 1024);
+        return peak(audio, 0, audio.size());
+    };
+    EXPECT_EQ(hit(), 0.0f) << "no instruments before the download";
+    ASSERT_EQ(port.download(), Result::Ok);
+    EXPECT_TRUE(port.isDownloaded());
+    EXPECT_GT(hit(), 0.01f);
+    ASSERT_EQ(port.unload(), Result::Ok);
+    EXPECT_LT(hit(), 1e-4f) << "only the last note's release tail may remain";
+    ASSERT_EQ(port.download(), Result::Ok);
+    EXPECT_GT(hit(), 0.01f) << "a repeated download works without reading the file again";
+}
+
+TEST(SynthPort, WithoutASoundFontThePortStaysButCannotDownload)
+{
+    QTemporaryDir empty;
+    SynthOptions options = offline();
+    options.soundFontFolder = empty.path().toStdString();
+    SynthPort port(options);
+    EXPECT_EQ(port.caps().id, SynthPort::kId);
+    EXPECT_TRUE(port.caps().downloadsInstruments);
+    EXPECT_NE(port.problem().find("SoundFont"), std::string::npos) << port.problem();
+    EXPECT_EQ(port.activate(true), Result::Ok);
+    EXPECT_EQ(port.download(), Result::Failed);
+}
+
+TEST(SynthPort, TheSilentSinkKeepsRealTime)
+{
+    SynthOptions options;
+    options.mode = AudioMode::SilentSink;
+    SynthPort port(options);
+    ASSERT_EQ(port.activate(true), Result::Ok);
+    EXPECT_EQ(port.outputName(), "silent");
+    const std::int64_t start = port.now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::int64_t elapsed = port.now() - start;
+    // Coarse bounds only: the sink renders in blocks of about 12 ms.
+    EXPECT_GT(elapsed, 100000);
+    EXPECT_LT(elapsed, 2000000);
+    port.activate(false);
+}
+
+namespace {
+
+// A sequencer that records what the port asks of it.
+struct FakeSequencer : SequencerBackend
+{
+    struct Sent
+    {
+        std::int64_t time; // -1: direct
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<SequencerPortInfo> list;
+    std::vector<Sent> sent;
+    int drops = 0;
+    bool gone = false;
+    std::int64_t time = 0;
+
+    std::vector<SequencerPortInfo> ports() override { return list; }
+    bool portExists(int, int) override { return !gone; }
+    bool startQueue() override { return true; }
+    std::int64_t queueTime() override { return time; }
+    bool sendAt(int, int, std::int64_t t, std::span<const std::uint8_t> m) override
+    {
+        if (gone)
+            return false;
+        sent.push_back({t, {m.begin(), m.end()}});
+        return true;
+    }
+    bool sendDirect(int, int, std::span<const std::uint8_t> m) override
+    {
+        if (gone)
+            return false;
+        sent.push_back({-1, {m.begin(), m.end()}});
+        return true;
+    }
+    void dropQueued() override { ++drops; }
+};
+
+} // namespace
+
+TEST(AlsaPort, SchedulesAheadSilencesAndNoticesAVanishedPort)
+{
+    SequencerPortInfo through{14, 0, "Midi Through", "Midi Through Port-0", true};
+    auto fake = std::make_unique<FakeSequencer>();
+    FakeSequencer* seq = fake.get();
+    AlsaPort port(std::move(fake), through);
+    EXPECT_EQ(port.caps().id, "alsa:Midi Through:Midi Through Port-0");
+    EXPECT_EQ(port.caps().description, "Midi Through:Midi Through Port-0");
+    EXPECT_EQ(port.caps().portClass, PortClass::Output);
+    EXPECT_FALSE(port.caps().downloadsInstruments);
+    EXPECT_EQ(port.download(), Result::NotSupported);
+    EXPECT_EQ(port.setReverb(true), Result::NotSupported);
+    EXPECT_EQ(AlsaPort::capsFor({20, 0, "Keyboard", "in", false}).portClass, PortClass::Input);
+
+    ASSERT_EQ(port.activate(true), Result::Ok);
+    seq->time = 5000;
+    EXPECT_EQ(port.now(), 5000);
+    EXPECT_EQ(port.schedule(7000, bytes({0x90, 60, 100})), Result::Ok);
+    ASSERT_EQ(seq->sent.size(), 1u);
+    EXPECT_EQ(seq->sent[0].time, 7000);
+
+    port.silence();
+    EXPECT_EQ(seq->drops, 1);
+    ASSERT_EQ(seq->sent.size(), 1u + 48u);
+    EXPECT_EQ(seq->sent.back().time, -1);
+    EXPECT_EQ(seq->sent.back().bytes, bytes({0xBF, 123, 0}));
+
+    seq->gone = true;
+    EXPECT_EQ(port.schedule(9000, bytes({0x90, 62, 100})), Result::Failed);
+    EXPECT_FALSE(port.isAlive());
+    port.silence(); // no crash, nothing sent to a port that is gone
+    EXPECT_EQ(seq->sent.size(), 49u);
+}
+
+TEST(NotificationQueue, EachNotificationWakesOnceAndCloseWakesTheWaiter)
+{
+    NotificationQueue queue;
+    ASSERT_TRUE(queue.isValid());
+    for (std::uint64_t i = 1; i <= 3; ++i)
+        queue.post({NotificationType::Segment, SegmentOption::End, i, 0});
+    // Three signals, none coalesced.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(queue.wait());
+    for (std::uint64_t i = 1; i <= 3; ++i) {
+        auto n = queue.take();
+        ASSERT_TRUE(n.has_value());
+        EXPECT_EQ(n->instance, i);
+    }
+    EXPECT_FALSE(queue.take().has_value());
+
+    bool woke = false;
+    std::thread waiter([&] { woke = !queue.wait(); });
+    queue.close();
+    waiter.join();
+    EXPECT_TRUE(woke);
+    EXPECT_FALSE(queue.wait()) << "a closed queue never blocks again";
+}
+
+TEST(RecordingPort, DeliversDueMessagesInTimeOrderAndDropsTheRestOnSilence)
+{
+    RecordingPort port(true, true);
+    port.activate(true);
+    port.schedule(100, bytes({0x90, 60, 1}));
+    port.schedule(300, bytes({0x90, 62, 1}));
+    port.setNow(200);
+    ASSERT_EQ(port.received().size(), 1u);
+    EXPECT_EQ(port.received()[0].time, 100);
+    port.silence();
+    port.setNow(400);
+    const auto got = port.received();
+    EXPECT_EQ(got.size(), 1u + 48u);
+    EXPECT_EQ(got.back().time, 200);
+    EXPECT_EQ(port.pending(), 0u);
+}
