@@ -1,0 +1,744 @@
+#include "smfparser.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <numeric>
+
+namespace music::internal {
+
+namespace {
+
+constexpr std::uint64_t kMaxMusicTime =
+    static_cast<std::uint64_t>(std::numeric_limits<MusicTime>::max());
+
+std::uint32_t readBig32(const std::uint8_t* p) noexcept
+{
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
+std::uint16_t readBig16(const std::uint8_t* p) noexcept
+{
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+std::uint32_t readLittle32(const std::uint8_t* p) noexcept
+{
+    return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) |
+           p[0];
+}
+
+bool hasId(const std::uint8_t* p, const char* id) noexcept
+{
+    return std::memcmp(p, id, 4) == 0;
+}
+
+std::string hexByte(std::uint8_t byte)
+{
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", byte);
+    return text;
+}
+
+// A chunk id as text for messages, with unprintable bytes as '?'.
+std::string idText(const std::uint8_t* p)
+{
+    std::string text(4, '?');
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] >= 0x20 && p[i] < 0x7F)
+            text[static_cast<std::size_t>(i)] = static_cast<char>(p[i]);
+    }
+    return text;
+}
+
+bool isChunkId(const std::uint8_t* p) noexcept
+{
+    return std::all_of(p, p + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; });
+}
+
+enum class VarLen
+{
+    Ok,
+    Truncated,
+    TooLong
+};
+
+// A variable-length number: at most 4 bytes of 7 bits, the last without bit 7.
+VarLen readVarLen(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t& value) noexcept
+{
+    std::uint32_t result = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (p == end)
+            return VarLen::Truncated;
+        const std::uint8_t byte = *p++;
+        result = (result << 7) | (byte & 0x7Fu);
+        if (byte < 0x80) {
+            value = result;
+            return VarLen::Ok;
+        }
+    }
+    return VarLen::TooLong;
+}
+
+const char* varLenProblem(VarLen status) noexcept
+{
+    return status == VarLen::TooLong ? "variable-length number longer than 4 bytes"
+                                     : "event cut off by the end of the track";
+}
+
+// Data bytes that follow a system common or real-time status byte, or -1 for
+// the undefined ones.
+int systemMessageLength(std::uint8_t status) noexcept
+{
+    switch (status) {
+    case 0xF1:
+    case 0xF3:
+        return 1;
+    case 0xF2:
+        return 2;
+    case 0xF6:
+    case 0xF8:
+    case 0xFA:
+    case 0xFB:
+    case 0xFC:
+    case 0xFE:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
+SmfParser::SmfParser(std::span<const std::uint8_t> file)
+    : m_file(file), m_segment(std::make_shared<Segment>())
+{
+}
+
+LoadResult SmfParser::parse(std::span<const std::uint8_t> file)
+{
+    SmfParser parser(file);
+    if (file.size() >= kMaxFileSize) {
+        return parser.fail(LoadError::TooLarge,
+                           "the file holds " + std::to_string(file.size()) +
+                               " bytes; the most a MIDI file may hold here is 2 GiB");
+    }
+    if (file.empty())
+        return parser.fail(LoadError::NotMidi, "the file is empty");
+    if (file.size() >= 4 && hasId(file.data(), "RIFF"))
+        return parser.parseRiff();
+    if (file.size() >= 4 && hasId(file.data(), "MThd"))
+        return parser.parseSmf(0, file.size());
+    if (file.size() >= 8 && std::memcmp(file.data(), "SMF2CLIP", 8) == 0) {
+        return parser.fail(LoadError::NotMidi, "a MIDI 2.0 clip file, not a Standard MIDI File");
+    }
+    return parser.fail(LoadError::NotMidi,
+                       "not a MIDI file: it begins with neither \"MThd\" nor \"RIFF\"");
+}
+
+LoadResult SmfParser::fail(LoadError error, std::string reason)
+{
+    LoadResult result;
+    result.error = error;
+    result.reason = std::move(reason);
+    return result;
+}
+
+void SmfParser::warn(std::string text)
+{
+    if (m_segment->m_warnings.size() < kMaxWarnings)
+        m_segment->m_warnings.push_back(std::move(text));
+    else
+        ++m_suppressedWarnings;
+}
+
+void SmfParser::warnAt(const std::uint8_t* at, const std::string& text)
+{
+    warn("track " + std::to_string(m_track) + " at byte " + std::to_string(offsetOf(at)) + ": " +
+         text);
+}
+
+LoadResult SmfParser::parseRiff()
+{
+    const std::size_t size = m_file.size();
+    const std::uint8_t* p = m_file.data();
+    if (size < 12)
+        return fail(LoadError::NotMidi, "a RIFF file cut short before its form type");
+    if (!hasId(p + 8, "RMID")) {
+        return fail(LoadError::NotMidi,
+                    "a RIFF file of form \"" + idText(p + 8) + "\", not a RIFF MIDI file");
+    }
+    // The RIFF size is often wrong in real files: walk the chunks to the file's end.
+    std::uint64_t offset = 12;
+    while (size - offset >= 8) {
+        const std::uint32_t length = readLittle32(p + offset + 4);
+        if (hasId(p + offset, "data")) {
+            const std::uint64_t begin = offset + 8;
+            std::uint64_t end = begin + length;
+            if (end > size) {
+                warn("RIFF data chunk declares " + std::to_string(length) + " bytes but only " +
+                     std::to_string(size - begin) + " remain");
+                end = size;
+            }
+            if (end - begin < 4 || !hasId(p + begin, "MThd")) {
+                return fail(LoadError::InvalidHeader,
+                            "the RIFF data chunk does not begin with \"MThd\"");
+            }
+            return parseSmf(static_cast<std::size_t>(begin), static_cast<std::size_t>(end));
+        }
+        offset += std::uint64_t{8} + length + (length & 1u); // chunks are padded to even sizes
+    }
+    return fail(LoadError::NotMidi, "a RIFF MIDI file without a \"data\" chunk");
+}
+
+bool SmfParser::setDivision(std::uint16_t division, std::string& reason)
+{
+    if (division == 0) {
+        reason = "invalid header: the division is 0";
+        return false;
+    }
+    if ((division & 0x8000) == 0) {
+        m_divisor = division;
+        m_finePerTick = kTicksPerQuarter;
+    } else {
+        // SMPTE: real time is fixed by the frame rate; music time runs at 120 beats
+        // per minute. One tick is fpsDenominator / (fps * ticksPerFrame) seconds.
+        const int frames = -static_cast<int>(static_cast<std::int8_t>(division >> 8));
+        const std::uint32_t ticksPerFrame = division & 0xFFu;
+        std::uint32_t fpsNumerator = 0;
+        std::uint32_t fpsDenominator = 1;
+        switch (frames) {
+        case 24:
+        case 25:
+        case 30:
+            fpsNumerator = static_cast<std::uint32_t>(frames);
+            break;
+        case 29: // drop-frame: 30000/1001 frames per second
+            fpsNumerator = 30000;
+            fpsDenominator = 1001;
+            break;
+        default:
+            reason = "invalid header: SMPTE division with " + std::to_string(frames) +
+                     " frames per second";
+            return false;
+        }
+        if (ticksPerFrame == 0) {
+            reason = "invalid header: SMPTE division with 0 ticks per frame";
+            return false;
+        }
+        m_smpte = true;
+        m_divisor = fpsNumerator * ticksPerFrame;
+        m_finePerTick = kTicksPerQuarter * 2 * fpsDenominator;
+    }
+    m_divider = ExactDivider(m_divisor);
+    return true;
+}
+
+LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
+{
+    const std::uint8_t* p = m_file.data();
+    if (end - begin < 14)
+        return fail(LoadError::InvalidHeader, "invalid header: the header chunk is cut short");
+    const std::uint32_t headerLength = readBig32(p + begin + 4);
+    if (headerLength < 6) {
+        return fail(LoadError::InvalidHeader, "invalid header: header length " +
+                                                  std::to_string(headerLength) + " is below 6");
+    }
+    const int format = readBig16(p + begin + 8);
+    const int declaredTracks = readBig16(p + begin + 10);
+    const std::uint16_t division = readBig16(p + begin + 12);
+    if (format > 2) {
+        return fail(LoadError::InvalidHeader,
+                    "invalid header: unknown format " + std::to_string(format));
+    }
+    std::string reason;
+    if (!setDivision(division, reason))
+        return fail(LoadError::InvalidHeader, reason);
+
+    Segment& segment = *m_segment;
+    segment.m_format = format;
+    segment.m_division = static_cast<std::int16_t>(division);
+    // A track takes at least two bytes an event; this only reserves address space.
+    m_events.reserve((end - begin) / 2);
+
+    std::uint64_t fine = 0;
+    std::uint64_t lengthFine = 0;
+    std::uint64_t offset = std::uint64_t{begin} + 8 + headerLength;
+    while (offset < end && end - offset >= 8) {
+        const std::uint8_t* chunk = p + offset;
+        const std::uint32_t length = readBig32(chunk + 4);
+        const std::uint64_t chunkEnd = offset + 8 + length;
+        if (hasId(chunk, "MTrk")) {
+            if (m_track == std::numeric_limits<std::uint16_t>::max()) {
+                warn("more than 65535 track chunks; the rest are ignored");
+                break;
+            }
+            std::size_t dataEnd = end;
+            if (chunkEnd > end) {
+                warn("track " + std::to_string(m_track) + ": the chunk declares " +
+                     std::to_string(length) + " bytes but only " +
+                     std::to_string(end - offset - 8) + " remain in the file");
+            } else {
+                dataEnd = static_cast<std::size_t>(chunkEnd);
+            }
+            const std::uint64_t start = format == 2 ? fine : 0;
+            const std::size_t first = m_events.size();
+            fine = parseTrack(chunk + 8, p + dataEnd, start);
+            m_runs.push_back({first, m_events.size()});
+            lengthFine = std::max(lengthFine, fine);
+            ++m_track;
+        } else if (!isChunkId(chunk)) {
+            // Not a chunk: a damaged length led here. Go on with the next track chunk.
+            const std::uint8_t* from = chunk + 1;
+            const std::uint8_t* next = static_cast<const std::uint8_t*>(
+                memmem(from, static_cast<std::size_t>(p + end - from), "MTrk", 4));
+            if (!next) {
+                warn(std::to_string(end - offset) + " bytes at byte " + std::to_string(offset) +
+                     " are no chunk; ignored");
+                offset = end;
+                break;
+            }
+            warn(std::to_string(next - chunk) + " bytes at byte " + std::to_string(offset) +
+                 " are no chunk; skipped to the next track chunk");
+            offset = offsetOf(next);
+            continue;
+        }
+        // Unknown chunks are skipped whole.
+        offset = chunkEnd;
+    }
+    if (offset < end)
+        warn(std::to_string(end - offset) + " stray bytes at the end of the file ignored");
+
+    if (m_track == 0) {
+        std::string missing =
+            "no track chunk (the header declares " + std::to_string(declaredTracks) + ")";
+        if (headerLength != 6)
+            missing += "; the header length " + std::to_string(headerLength) + " may be wrong";
+        return fail(LoadError::NoTracks, missing);
+    }
+    if (declaredTracks != m_track) {
+        warn("the header declares " + std::to_string(declaredTracks) + " tracks, the file holds " +
+             std::to_string(m_track));
+    }
+    if (format == 0 && m_track > 1)
+        warn("a format 0 file with " + std::to_string(m_track) + " tracks; they play together");
+    segment.m_trackCount = m_track;
+    segment.m_length = static_cast<MusicTime>(m_divider.divide(lengthFine));
+
+    merge();
+    finish();
+    if (m_suppressedWarnings > 0) {
+        m_segment->m_warnings.push_back("and " + std::to_string(m_suppressedWarnings) +
+                                        " more warnings");
+    }
+    LoadResult result;
+    result.segment = std::move(m_segment);
+    return result;
+}
+
+void SmfParser::pushPayload(std::uint64_t fine, std::uint8_t status, std::uint8_t type,
+                            const std::uint8_t* data, std::size_t size, bool leadingF0)
+{
+    Segment& segment = *m_segment;
+    const std::uint64_t time = m_divider.divide(fine);
+    Segment::Payload payload;
+    payload.offset = static_cast<std::uint32_t>(segment.m_payloadBytes.size());
+    payload.size = static_cast<std::uint32_t>(size + (leadingF0 ? 1 : 0));
+    payload.remainder = static_cast<std::uint32_t>(fine - time * m_divisor);
+    payload.type = type;
+    if (leadingF0)
+        segment.m_payloadBytes.push_back(0xF0);
+    segment.m_payloadBytes.insert(segment.m_payloadBytes.end(), data, data + size);
+
+    Event event;
+    event.m_time = static_cast<MusicTime>(time);
+    event.m_word = static_cast<std::uint32_t>(segment.m_payloads.size());
+    event.m_track = static_cast<std::uint16_t>(m_track);
+    event.m_status = status;
+    segment.m_payloads.push_back(payload);
+    m_events.push_back(event);
+}
+
+void SmfParser::closeSysEx(bool warnUnterminated)
+{
+    if (!m_sysExOpen)
+        return;
+    m_sysExOpen = false;
+    if (warnUnterminated) {
+        // Most devices act on the message once it is closed, so close it.
+        warnAt(m_sysExAt, "SysEx message without its closing F7; F7 added");
+        m_sysEx.push_back(0xF7);
+    }
+    pushPayload(m_sysExFine, 0xF0, 0, m_sysEx.data(), m_sysEx.size());
+    m_sysEx.clear();
+}
+
+std::uint64_t SmfParser::parseTrack(const std::uint8_t* p, const std::uint8_t* end,
+                                    std::uint64_t fine)
+{
+    const std::uint16_t track = static_cast<std::uint16_t>(m_track);
+    const std::uint32_t finePerTick = m_finePerTick;
+    const std::uint32_t divisor = m_divisor;
+    const ExactDivider divider = m_divider;
+    std::uint64_t lastFine = fine; // the position of the last complete event
+    std::uint8_t running = 0;
+    bool ended = false;
+    const std::uint8_t* problemAt = nullptr;
+    std::string problem;
+
+    while (p < end) {
+        const std::uint8_t* eventStart = p;
+        std::uint32_t delta = *p;
+        if (delta < 0x80) {
+            ++p;
+        } else if (VarLen status = readVarLen(p, end, delta); status != VarLen::Ok) {
+            problemAt = eventStart;
+            problem = varLenProblem(status);
+            break;
+        }
+        fine += std::uint64_t{delta} * finePerTick;
+        const std::uint64_t time =
+            fine < ExactDivider::kLimit ? divider.divide(fine) : kMaxMusicTime + 1;
+        if (time > kMaxMusicTime) {
+            problemAt = eventStart;
+            problem = "event time beyond the range of music time";
+            break;
+        }
+        const std::uint32_t remainder = static_cast<std::uint32_t>(fine - time * divisor);
+        if (p == end) {
+            problemAt = eventStart;
+            problem = "event cut off by the end of the track";
+            break;
+        }
+
+        std::uint8_t status = *p;
+        if (status < 0x80) {
+            if (running == 0) {
+                problemAt = p;
+                problem = "data byte " + hexByte(status) + " with no running status";
+                break;
+            }
+            status = running;
+        } else {
+            ++p;
+        }
+
+        if (status < 0xF0) {
+            const std::uint8_t kind = status & 0xF0;
+            const std::ptrdiff_t need = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
+            if (end - p < need) {
+                problemAt = eventStart;
+                problem = "event cut off by the end of the track";
+                break;
+            }
+            const std::uint8_t data1 = p[0];
+            const std::uint8_t data2 = need == 2 ? p[1] : 0;
+            if ((data1 | data2) & 0x80) {
+                problemAt = eventStart;
+                problem = "status byte inside a channel message";
+                break;
+            }
+            p += need;
+            running = status;
+            if (m_sysExOpen)
+                closeSysEx(true);
+            Event event;
+            event.m_time = static_cast<MusicTime>(time);
+            event.m_word = data1 | (std::uint32_t{data2} << 8) | (remainder << 16);
+            event.m_track = track;
+            event.m_status = status;
+            event.m_remainderHigh = static_cast<std::uint8_t>(remainder >> 16);
+            m_events.push_back(event);
+            lastFine = fine;
+            continue;
+        }
+
+        if (status == 0xFF || status == 0xF0 || status == 0xF7) {
+            std::uint8_t type = 0;
+            if (status == 0xFF) {
+                if (p == end) {
+                    problemAt = eventStart;
+                    problem = "event cut off by the end of the track";
+                    break;
+                }
+                type = *p++;
+            }
+            std::uint32_t length = 0;
+            if (VarLen read = readVarLen(p, end, length); read != VarLen::Ok) {
+                problemAt = eventStart;
+                problem = varLenProblem(read);
+                break;
+            }
+            if (static_cast<std::uint64_t>(end - p) < length) {
+                problemAt = eventStart;
+                problem = "event cut off by the end of the track";
+                break;
+            }
+            const std::uint8_t* data = p;
+            p += length;
+            lastFine = fine;
+
+            if (status == 0xF7 && m_sysExOpen) {
+                // A further packet of a divided SysEx message.
+                m_sysEx.insert(m_sysEx.end(), data, data + length);
+                m_sysExFine = fine;
+                if (length > 0 && data[length - 1] == 0xF7)
+                    closeSysEx(false);
+                continue;
+            }
+            if (m_sysExOpen)
+                closeSysEx(true);
+
+            if (status == 0xF0) {
+                if (length > 0 && data[length - 1] == 0xF7) {
+                    // The usual case, the whole message at once: store F0 and the data.
+                    pushPayload(fine, 0xF0, 0, data, length, true);
+                } else {
+                    m_sysEx.assign(1, 0xF0);
+                    m_sysEx.insert(m_sysEx.end(), data, data + length);
+                    m_sysExOpen = true;
+                    m_sysExFine = fine;
+                    m_sysExAt = eventStart;
+                }
+                continue;
+            }
+            if (status == 0xF7) {
+                // An escape: bytes sent as they are.
+                if (length > 0)
+                    pushPayload(fine, 0xF7, 0, data, length);
+                continue;
+            }
+
+            switch (type) {
+            case 0x2F: // end of track
+                pushPayload(fine, 0xFF, type, data, length);
+                ended = true;
+                break;
+            case 0x51: // tempo
+                if (length < 3) {
+                    warnAt(eventStart,
+                           "tempo event with " + std::to_string(length) + " data bytes ignored");
+                } else if (const std::uint32_t tempo = (std::uint32_t{data[0]} << 16) |
+                                                       (std::uint32_t{data[1]} << 8) | data[2];
+                           tempo == 0) {
+                    warnAt(eventStart, "tempo 0 ignored");
+                } else {
+                    pushPayload(fine, 0xFF, type, data, length);
+                    // SMPTE files keep their fixed real time whatever the tempo says.
+                    if (!m_smpte)
+                        m_tempos.push_back({fine, tempo});
+                }
+                break;
+            case 0x58: // time signature
+                if (length < 4) {
+                    warnAt(eventStart,
+                           "time signature with " + std::to_string(length) + " data bytes ignored");
+                } else {
+                    pushPayload(fine, 0xFF, type, data, length);
+                    m_timeSignatures.push_back({fine, (std::uint32_t{data[0]} << 24) |
+                                                          (std::uint32_t{data[1]} << 16) |
+                                                          (std::uint32_t{data[2]} << 8) | data[3]});
+                }
+                break;
+            case 0x59: // key signature
+                if (length < 2) {
+                    warnAt(eventStart,
+                           "key signature with " + std::to_string(length) + " data bytes ignored");
+                } else {
+                    pushPayload(fine, 0xFF, type, data, length);
+                    m_keySignatures.push_back({fine, (std::uint32_t{data[0]} << 8) | data[1]});
+                }
+                break;
+            case 0x01: // text
+            case 0x02: // copyright
+            case 0x03: // track name
+            case 0x05: // lyric
+            case 0x06: // marker
+            case 0x07: // cue point
+                pushPayload(fine, 0xFF, type, data, length);
+                break;
+            default: // nothing the player uses
+                break;
+            }
+            if (ended)
+                break;
+            continue;
+        }
+
+        // System common and real-time messages have no place in a file; skip the
+        // ones whose length is known.
+        const int length = systemMessageLength(status);
+        if (length < 0) {
+            problemAt = eventStart;
+            problem = "undefined status byte " + hexByte(status);
+            break;
+        }
+        if (end - p < length) {
+            problemAt = eventStart;
+            problem = "event cut off by the end of the track";
+            break;
+        }
+        if (std::any_of(p, p + length, [](std::uint8_t b) { return b >= 0x80; })) {
+            problemAt = eventStart;
+            problem = "status byte inside a system message";
+            break;
+        }
+        p += length;
+        lastFine = fine;
+        if (m_sysExOpen)
+            closeSysEx(true);
+        warnAt(eventStart,
+               "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
+    }
+
+    if (m_sysExOpen)
+        closeSysEx(true);
+    if (problemAt) {
+        warnAt(problemAt, problem + "; the track ends there");
+    } else if (!ended) {
+        warn("track " + std::to_string(m_track) + ": no end-of-track event");
+    } else if (p < end) {
+        warnAt(p, std::to_string(end - p) + " bytes after the end of track ignored");
+    }
+    return ended ? fine : lastFine;
+}
+
+void SmfParser::merge()
+{
+    Segment& segment = *m_segment;
+    std::vector<Run> runs;
+    for (const Run& run : m_runs) {
+        if (run.begin != run.end)
+            runs.push_back(run);
+    }
+    if (runs.size() <= 1) {
+        m_events.shrink_to_fit();
+        segment.m_events = std::move(m_events);
+        return;
+    }
+
+    // The exact position as one number: music time, then the rounding remainder.
+    const auto keyOf = [&segment](const Event& event) -> std::uint64_t {
+        const std::uint32_t remainder =
+            event.isChannel() ? (event.m_word >> 16) | (std::uint32_t{event.m_remainderHigh} << 16)
+                              : segment.m_payloads[event.m_word].remainder;
+        return (static_cast<std::uint64_t>(event.m_time) << 24) | remainder;
+    };
+
+    // A heap of the tracks' next events, ordered by position, then track: every
+    // run is one track and runs are in track order.
+    struct Cursor
+    {
+        std::uint64_t key;
+        std::uint32_t run;
+        const Event* next;
+        const Event* end;
+    };
+    const auto before = [](const Cursor& a, const Cursor& b) {
+        return a.key < b.key || (a.key == b.key && a.run < b.run);
+    };
+    std::vector<Cursor> heap;
+    heap.reserve(runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const Event* first = m_events.data() + runs[i].begin;
+        heap.push_back(
+            {keyOf(*first), static_cast<std::uint32_t>(i), first, m_events.data() + runs[i].end});
+    }
+    const auto siftDown = [&heap, &before](std::size_t at) {
+        const std::size_t size = heap.size();
+        const Cursor moving = heap[at];
+        for (;;) {
+            std::size_t child = 2 * at + 1;
+            if (child >= size)
+                break;
+            if (child + 1 < size && before(heap[child + 1], heap[child]))
+                ++child;
+            if (!before(heap[child], moving))
+                break;
+            heap[at] = heap[child];
+            at = child;
+        }
+        heap[at] = moving;
+    };
+    for (std::size_t i = heap.size() / 2; i-- > 0;)
+        siftDown(i);
+
+    std::vector<Event> merged(m_events.size());
+    Event* out = merged.data();
+    while (heap.size() > 1) {
+        Cursor& top = heap.front();
+        // Take every event of this track that comes before the other tracks' next.
+        const Cursor& second = heap.size() == 2 || before(heap[1], heap[2]) ? heap[1] : heap[2];
+        do {
+            *out++ = *top.next++;
+            if (top.next == top.end)
+                break;
+            top.key = keyOf(*top.next);
+        } while (before(top, second));
+        if (top.next == top.end) {
+            top = heap.back();
+            heap.pop_back();
+        }
+        siftDown(0);
+    }
+    out = std::copy(heap.front().next, heap.front().end, out);
+    std::vector<Event>().swap(m_events);
+    segment.m_events = std::move(merged);
+}
+
+void SmfParser::finish()
+{
+    Segment& segment = *m_segment;
+    segment.m_payloads.shrink_to_fit();
+    segment.m_payloadBytes.shrink_to_fit();
+
+    const auto byPosition = [](const Timed& a, const Timed& b) {
+        return a.fine < b.fine;
+    };
+    // Equal positions keep track order, so the later track's value wins.
+    std::stable_sort(m_tempos.begin(), m_tempos.end(), byPosition);
+    std::stable_sort(m_timeSignatures.begin(), m_timeSignatures.end(), byPosition);
+    std::stable_sort(m_keySignatures.begin(), m_keySignatures.end(), byPosition);
+
+    TempoMap& map = segment.m_tempoMap;
+    map.m_divisor = m_divisor;
+    const Wide denominator = Wide{kTicksPerQuarter} * m_divisor;
+    for (const Timed& change : m_tempos) {
+        TempoMap::Point& last = map.m_points.back();
+        if (change.fine == last.fine) {
+            last.tempo = change.value;
+            map.m_changes.back().microsecondsPerQuarter = change.value;
+            continue;
+        }
+        const Wide elapsed = Wide{last.remainder} + Wide{change.fine - last.fine} * last.tempo;
+        TempoMap::Point point;
+        point.fine = change.fine;
+        point.tempo = change.value;
+        point.microseconds = last.microseconds + static_cast<std::uint64_t>(elapsed / denominator);
+        point.remainder = static_cast<std::uint64_t>(elapsed % denominator);
+        map.m_points.push_back(point);
+        map.m_changes.push_back(
+            {static_cast<MusicTime>(m_divider.divide(change.fine)), change.value});
+    }
+
+    for (const Timed& signature : m_timeSignatures) {
+        TimeSignature entry;
+        entry.time = static_cast<MusicTime>(m_divider.divide(signature.fine));
+        entry.numerator = static_cast<std::uint8_t>(signature.value >> 24);
+        entry.denominatorPower = static_cast<std::uint8_t>(signature.value >> 16);
+        entry.clocksPerClick = static_cast<std::uint8_t>(signature.value >> 8);
+        entry.thirtySecondsPerQuarter = static_cast<std::uint8_t>(signature.value);
+        segment.m_timeSignatures.push_back(entry);
+    }
+    for (const Timed& signature : m_keySignatures) {
+        KeySignature entry;
+        entry.time = static_cast<MusicTime>(m_divider.divide(signature.fine));
+        entry.sharps = static_cast<std::int8_t>(static_cast<std::uint8_t>(signature.value >> 8));
+        entry.minor = (signature.value & 0xFF) != 0;
+        segment.m_keySignatures.push_back(entry);
+    }
+}
+
+} // namespace music::internal

@@ -1,0 +1,119 @@
+#include "loader.h"
+
+#include "internal/smfparser.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace music {
+
+std::string_view errorName(LoadError error) noexcept
+{
+    switch (error) {
+    case LoadError::None:
+        return "none";
+    case LoadError::ReadFailed:
+        return "read-failed";
+    case LoadError::NotMidi:
+        return "not-midi";
+    case LoadError::InvalidHeader:
+        return "invalid-header";
+    case LoadError::NoTracks:
+        return "no-tracks";
+    case LoadError::TooLarge:
+        return "too-large";
+    }
+    return "unknown";
+}
+
+LoadResult load(std::span<const std::uint8_t> bytes)
+{
+    return internal::SmfParser::parse(bytes);
+}
+
+namespace {
+
+LoadResult readFailure(const std::string& what, int error)
+{
+    LoadResult result;
+    result.error = LoadError::ReadFailed;
+    result.reason = what + ": " + std::strerror(error);
+    return result;
+}
+
+} // namespace
+
+LoadResult loadFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return readFailure("cannot open the file", errno);
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return readFailure("cannot read the file", error);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return readFailure("cannot read the file", EISDIR);
+    }
+    // The size is a hint only (pipes report 0, a file may grow): read until the end.
+    std::vector<std::uint8_t> bytes;
+    std::size_t used = 0;
+    bytes.resize(S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
+    for (;;) {
+        if (used == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            ::close(fd);
+            return readFailure("cannot read the file", error);
+        }
+        if (got == 0)
+            break;
+        used += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    return load(std::span<const std::uint8_t>(bytes.data(), used));
+}
+
+LoadResult Loader::getObject(const std::string& path)
+{
+    if (auto found = m_cache.find(path); found != m_cache.end()) {
+        LoadResult result;
+        result.segment = found->second;
+        return result;
+    }
+    LoadResult result = loadFile(path);
+    if (result.segment)
+        m_cache.emplace(path, result.segment);
+    return result;
+}
+
+bool Loader::releaseObject(const std::string& path)
+{
+    return m_cache.erase(path) > 0;
+}
+
+bool Loader::releaseObject(const Segment* segment)
+{
+    for (auto it = m_cache.begin(); it != m_cache.end(); ++it) {
+        if (it->second.get() == segment) {
+            m_cache.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace music
