@@ -193,13 +193,11 @@ Result Performance::PlaySegment(const std::shared_ptr<Segment>& segment, std::ui
             if (m_port)
                 m_port->silence();
         }
+        // The idle clock keeps its anchor, so that beats fall on exact times.
         const MusicTime nowTime = musicTimeLocked(now);
-        m_anchorClock = now;
-        m_anchorTime = nowTime;
-        const MusicTime startTime = (flags & kStartAtBeat)
-                                        ? (nowTime + kTicksPerQuarter - 1) / kTicksPerQuarter *
-                                              kTicksPerQuarter
-                                        : nowTime;
+        const MusicTime startTime = (flags & kStartAtBeat) ? (nowTime + kTicksPerQuarter - 1) /
+                                                                 kTicksPerQuarter * kTicksPerQuarter
+                                                           : nowTime;
 
         Instance in;
         in.segment = segment;
@@ -207,14 +205,14 @@ Result Performance::PlaySegment(const std::shared_ptr<Segment>& segment, std::ui
         in.startRealOffset = segment->tempoMap().realTime(in.startPoint);
         in.startClock = clockOfIdleMusicTime(startTime);
         const std::uint64_t lengthReal = segment->tempoMap().realTime(segment->length());
-        in.endClock = in.startClock +
-                      std::int64_t(lengthReal - std::min(lengthReal, in.startRealOffset));
+        in.endClock =
+            in.startClock + std::int64_t(lengthReal - std::min(lengthReal, in.startRealOffset));
         in.endTime = startTime + (segment->length() - in.startPoint);
         const auto events = segment->events();
-        in.nextEvent = std::size_t(
-            std::lower_bound(events.begin(), events.end(), in.startPoint,
-                             [](const Event& e, MusicTime t) { return e.time() < t; }) -
-            events.begin());
+        in.nextEvent =
+            std::size_t(std::lower_bound(events.begin(), events.end(), in.startPoint,
+                                         [](const Event& e, MusicTime t) { return e.time() < t; }) -
+                        events.begin());
         in.state = std::make_shared<SegmentState>();
         in.state->m_id = m_nextInstanceId++;
         in.state->m_startTime = startTime;
@@ -278,9 +276,8 @@ void Performance::post(SegmentOption option, std::uint64_t instance, std::int64_
 void Performance::endInstanceLocked(SegmentOption option, std::int64_t clock)
 {
     Instance& in = *m_instance;
-    const MusicTime endOfPlay = option == SegmentOption::End
-                                    ? in.endTime
-                                    : std::min(in.endTime, musicTimeLocked(clock));
+    const MusicTime endOfPlay =
+        option == SegmentOption::End ? in.endTime : std::min(in.endTime, musicTimeLocked(clock));
     const MusicTime seek =
         option == SegmentOption::End
             ? in.segment->length()
@@ -414,8 +411,8 @@ void Performance::schedulerLoop()
         pumpLocked();
         // A few milliseconds between passes while playing keeps the port's
         // queue well ahead of its clock; idle, the pass is only a safety net.
-        m_wake.wait_for(lock, m_instance ? std::chrono::milliseconds(5)
-                                         : std::chrono::milliseconds(50));
+        m_wake.wait_for(lock,
+                        m_instance ? std::chrono::milliseconds(5) : std::chrono::milliseconds(50));
     }
 }
 

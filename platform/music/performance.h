@@ -53,7 +53,11 @@ private:
 class Performance
 {
 public:
-    enum class Clock { RealTime, Offline };
+    enum class Clock
+    {
+        RealTime,
+        Offline
+    };
     // Start at the next beat of the performance's clock rather than at once.
     static constexpr std::uint32_t kStartAtBeat = 0x1000;
     // How far ahead of the port's clock messages are handed over.
@@ -105,10 +109,10 @@ private:
         std::shared_ptr<SegmentState> state;
         std::shared_ptr<Segment> segment;
         MusicTime startPoint = 0;
-        MusicTime endTime = 0;              // performance music time of the end
-        std::int64_t startClock = 0;        // port time of the start point
-        std::int64_t endClock = 0;          // port time of the end
-        std::uint64_t startRealOffset = 0;  // real time of the start point in the piece
+        MusicTime endTime = 0;             // performance music time of the end
+        std::int64_t startClock = 0;       // port time of the start point
+        std::int64_t endClock = 0;         // port time of the end
+        std::uint64_t startRealOffset = 0; // real time of the start point in the piece
         std::size_t nextEvent = 0;
         bool chased = false;
         bool startPosted = false;

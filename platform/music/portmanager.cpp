@@ -32,22 +32,22 @@ void PortManager::refresh()
     if (m_options.alsa) {
         if (auto sequencer = openAlsaSequencer("Brisolde")) {
             for (const SequencerPortInfo& info : sequencer->ports()) {
-                m_entries.push_back({AlsaPort::capsFor(info), [info](const PortParams&) {
-                                         // Each port gets a client of its own, so that
-                                         // its queue and output are its alone.
-                                         auto backend = openAlsaSequencer("Brisolde");
-                                         if (!backend)
-                                             return std::unique_ptr<Port>();
-                                         // Client numbers change when a device comes
-                                         // back: find the port by its names again.
-                                         for (const SequencerPortInfo& now : backend->ports()) {
-                                             if (AlsaPort::idFor(now) == AlsaPort::idFor(info))
-                                                 return std::unique_ptr<Port>(
-                                                     std::make_unique<AlsaPort>(std::move(backend),
-                                                                                now));
-                                         }
-                                         return std::unique_ptr<Port>();
-                                     }});
+                m_entries.push_back(
+                    {AlsaPort::capsFor(info), [info](const PortParams&) {
+                         // Each port gets a client of its own, so that
+                         // its queue and output are its alone.
+                         auto backend = openAlsaSequencer("Brisolde");
+                         if (!backend)
+                             return std::unique_ptr<Port>();
+                         // Client numbers change when a device comes
+                         // back: find the port by its names again.
+                         for (const SequencerPortInfo& now : backend->ports()) {
+                             if (AlsaPort::idFor(now) == AlsaPort::idFor(info))
+                                 return std::unique_ptr<Port>(
+                                     std::make_unique<AlsaPort>(std::move(backend), now));
+                         }
+                         return std::unique_ptr<Port>();
+                     }});
             }
         }
     }
@@ -84,7 +84,9 @@ std::unique_ptr<Port> PortManager::createPort(const std::string& id, const PortP
 
 void PortManager::addTestPort(const PortCaps& caps, std::function<std::unique_ptr<Port>()> make)
 {
-    m_testEntries.push_back({caps, [make = std::move(make)](const PortParams&) { return make(); }});
+    m_testEntries.push_back({caps, [make = std::move(make)](const PortParams&) {
+                                 return make();
+                             }});
 }
 
 } // namespace music

@@ -16,7 +16,8 @@
 namespace music {
 
 // How the built-in synthesizer makes its sound.
-enum class SynthOutput {
+enum class SynthOutput
+{
     Device,     // the first audio driver that works, else a silent sink
     SilentSink, // real time, no sound
     Offline,    // time advances only by rendering (tests, the render tool)
@@ -33,7 +34,7 @@ public:
     struct Options
     {
         SynthOutput synthOutput = SynthOutput::Device;
-        std::string soundFont;                                // empty: search the usual folder
+        std::string soundFont; // empty: search the usual folder
         std::string soundFontFolder = "/usr/share/sounds/sf2";
         int sampleRate = 44100;
         bool alsa = true; // list the ALSA sequencer's ports when it exists

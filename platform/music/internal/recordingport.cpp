@@ -147,6 +147,12 @@ bool RecordingPort::reverbOn() const
     return m_reverb;
 }
 
+bool RecordingPort::isAlive() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_gone;
+}
+
 void RecordingPort::disappear()
 {
     std::lock_guard lock(m_mutex);

@@ -35,6 +35,7 @@ public:
     Result unload() override;
     bool isDownloaded() const override;
     Result setReverb(bool on) override;
+    bool isAlive() const override;
 
     // Moves the clock; messages due by then count as received.
     void setNow(std::int64_t time);

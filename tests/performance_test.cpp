@@ -1,0 +1,229 @@
+// The performance driven through its own operations on the offline clock:
+// the recorder's clock is moved by the test, so nothing here waits or depends
+// on the machine's speed.
+#include "internal/recordingport.h"
+#include "midibytes.h"
+#include "notificationqueue.h"
+#include "performance.h"
+
+#include <gtest/gtest.h>
+
+using namespace midibytes;
+using namespace music;
+using music::internal::RecordingPort;
+
+namespace {
+
+using Received = RecordingPort::Received;
+
+// One track at 96 ticks per quarter: program 5, notes at beats 0, 1 and 2,
+// each a quarter long; the piece is four beats long.
+Bytes threeNotes(std::uint32_t tempoUs = 500000)
+{
+    return cat(
+        {header(0, 1, 96), track(cat({tempo(0, tempoUs),
+                                      {0x00, 0xC0, 0x05, 0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0},
+                                      {0x00, 0x90, 62, 100, 0x60, 0x80, 62, 0},
+                                      {0x00, 0x90, 64, 100, 0x60, 0x80, 64, 0},
+                                      endOfTrack(96)}))});
+}
+
+struct Rig
+{
+    RecordingPort port;
+    NotificationQueue notifications;
+    Performance performance{Performance::Clock::Offline};
+
+    Rig()
+    {
+        performance.Init();
+        performance.SetNotificationHandle(&notifications);
+        performance.AddNotificationType(NotificationType::Segment);
+        port.activate(true);
+        performance.AddPort(&port);
+    }
+
+    // Moves the clock to `until` in steps, handing messages over as the
+    // scheduler would.
+    void runTo(std::int64_t until, std::int64_t step = 10000)
+    {
+        for (std::int64_t t = port.now(); t < until; t = std::min(until, t + step)) {
+            performance.pump();
+            port.setNow(std::min(until, t + step));
+        }
+        performance.pump();
+    }
+
+    std::vector<Notification> takeAll()
+    {
+        std::vector<Notification> all;
+        Notification n;
+        while (performance.GetNotificationPMsg(n) == Result::Ok)
+            all.push_back(n);
+        return all;
+    }
+
+    std::vector<Received> noteOns() const
+    {
+        std::vector<Received> ons;
+        for (const Received& r : port.received()) {
+            if ((r.bytes[0] & 0xF0) == 0x90 && r.bytes[2] != 0)
+                ons.push_back(r);
+        }
+        return ons;
+    }
+};
+
+std::shared_ptr<Segment> segmentOf(const Bytes& bytes)
+{
+    LoadResult result = music::load(bytes);
+    EXPECT_TRUE(result) << result.reason;
+    return result.segment;
+}
+
+} // namespace
+
+TEST(Performance, StartsAtTheNextBeatAndPlaysAtTheTempoMapsTimes)
+{
+    Rig rig;
+    rig.port.setNow(100000); // music time 153 at 120 beats per minute
+    auto segment = segmentOf(threeNotes(250000));
+    std::shared_ptr<SegmentState> state;
+    ASSERT_EQ(rig.performance.PlaySegment(segment, Performance::kStartAtBeat, &state), Result::Ok);
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->GetStartTime(), 768);
+
+    // Before the beat nothing plays yet.
+    std::shared_ptr<SegmentState> found;
+    MusicTime now = 0;
+    ASSERT_EQ(rig.performance.GetTime(now), Result::Ok);
+    EXPECT_EQ(rig.performance.GetSegmentState(found, now), Result::NothingFound);
+
+    rig.runTo(3000000);
+    const auto ons = rig.noteOns();
+    ASSERT_EQ(ons.size(), 3u);
+    // The beat at music time 768 falls at 500000 us; then a quarter is 250000 us.
+    EXPECT_EQ(ons[0].time, 500000);
+    EXPECT_EQ(ons[1].time, 750000);
+    EXPECT_EQ(ons[2].time, 1000000);
+    EXPECT_EQ(rig.port.received().front().bytes, (Bytes{0xC0, 0x05}));
+}
+
+TEST(Performance, TheClockFollowsThePieceAndTheInstanceEndsOnce)
+{
+    Rig rig;
+    auto segment = segmentOf(threeNotes(250000));
+    std::shared_ptr<SegmentState> state;
+    ASSERT_EQ(rig.performance.PlaySegment(segment, Performance::kStartAtBeat, &state), Result::Ok);
+    EXPECT_EQ(state->GetStartTime(), 0);
+
+    rig.runTo(375000); // a beat and a half at 240 beats per minute
+    MusicTime now = 0;
+    rig.performance.GetTime(now);
+    EXPECT_EQ(now, 1152);
+    std::shared_ptr<SegmentState> found;
+    ASSERT_EQ(rig.performance.GetSegmentState(found, now), Result::Ok);
+    EXPECT_EQ(found, state);
+    MusicTime seek = 0;
+    state->GetSeek(seek);
+    EXPECT_EQ(seek, 1152);
+
+    rig.runTo(2000000);
+    const auto notes = rig.takeAll();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].option, SegmentOption::Start);
+    EXPECT_EQ(notes[1].option, SegmentOption::End);
+    EXPECT_EQ(notes[1].instance, state->id());
+    EXPECT_EQ(notes[1].time, 1000000) << "four beats at 240 beats per minute";
+    rig.performance.GetTime(now);
+    EXPECT_EQ(rig.performance.GetSegmentState(found, now), Result::NothingFound);
+    state->GetSeek(seek);
+    EXPECT_EQ(seek, segment->length());
+    // After the end the clock goes on at 120 beats per minute.
+    EXPECT_EQ(now, 3072 + (2000000 - 1000000) * 768 / 500000);
+}
+
+TEST(Performance, StopDropsWhatIsQueuedSilencesAndDoesNotReportAnEnd)
+{
+    Rig rig;
+    auto segment = segmentOf(threeNotes());
+    std::shared_ptr<SegmentState> state;
+    rig.performance.PlaySegment(segment, 0, &state);
+    rig.runTo(600000); // the second note has started
+    const std::size_t before = rig.port.received().size();
+    ASSERT_EQ(rig.performance.Stop(), Result::Ok);
+    rig.runTo(3000000);
+    const auto after = rig.port.received();
+    ASSERT_EQ(after.size(), before + 48);
+    for (std::size_t i = before; i < after.size(); ++i)
+        EXPECT_EQ(after[i].bytes[0] & 0xF0, 0xB0) << "only the silencing messages follow";
+    const auto notes = rig.takeAll();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_NE(notes.back().option, SegmentOption::End);
+    MusicTime seek = 0;
+    state->GetSeek(seek);
+    EXPECT_EQ(seek, 921) << "where it stopped: 600000 us at 120 beats per minute";
+}
+
+TEST(Performance, AStartInsideThePieceSendsTheStateInForceFirst)
+{
+    Rig rig;
+    const Bytes file = cat(
+        {header(0, 1, 96), track(cat({{0x00, 0xB0, 0x00, 0x01}, // bank 1
+                                      {0x00, 0xC0, 0x30},       // strings
+                                      {0x00, 0xB0, 0x65, 0x00, 0x00, 0x64, 0x00, 0x00, 0x06, 0x0C},
+                                      {0x00, 0xB0, 0x07, 0x50}, // volume
+                                      {0x00, 0x90, 60, 100},
+                                      {0x30, 0xE0, 0x00, 0x50}, // bend up
+                                      {0x30, 0xB0, 0x07, 0x60, 0x00, 0x80, 60, 0},
+                                      {0x00, 0x90, 67, 90},
+                                      {0x60, 0x80, 67, 0},
+                                      endOfTrack(0)}))});
+    auto segment = segmentOf(file);
+    ASSERT_TRUE(segment->setStartPoint(768));
+    EXPECT_FALSE(segment->setStartPoint(segment->length() + 1));
+    EXPECT_EQ(segment->startPoint(), 768);
+    std::shared_ptr<SegmentState> state;
+    rig.performance.PlaySegment(segment, 0, &state);
+    rig.runTo(1000000);
+    std::vector<Bytes> got;
+    for (const Received& r : rig.port.received())
+        got.push_back(r.bytes);
+    // The state before the start point, then what happens from it on.
+    const std::vector<Bytes> expected{{0xB0, 0x00, 0x01}, {0xB0, 0x65, 0x00}, {0xB0, 0x64, 0x00},
+                                      {0xB0, 0x06, 0x0C}, {0xB0, 0x07, 0x50}, {0xC0, 0x30},
+                                      {0xE0, 0x00, 0x50}, {0xB0, 0x07, 0x60}, {0x80, 60, 0},
+                                      {0x90, 67, 90},     {0x80, 67, 0}};
+    EXPECT_EQ(got, expected);
+    MusicTime seek = 0;
+    rig.runTo(1100000);
+    state->GetSeek(seek);
+    EXPECT_EQ(seek, segment->length());
+}
+
+TEST(Performance, APortThatGoesAwayEndsThePlayingWithoutAnEnd)
+{
+    RecordingPort other; // outlives the performance that will use it
+    Rig rig;
+    auto segment = segmentOf(threeNotes());
+    std::shared_ptr<SegmentState> state;
+    rig.performance.PlaySegment(segment, 0, &state);
+    rig.runTo(200000);
+    rig.port.disappear();
+    rig.runTo(3000000);
+    MusicTime now = 0;
+    rig.performance.GetTime(now);
+    std::shared_ptr<SegmentState> found;
+    EXPECT_EQ(rig.performance.GetSegmentState(found, now), Result::NothingFound);
+    const auto notes = rig.takeAll();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes.back().option, SegmentOption::Abort);
+
+    // Another port takes over.
+    other.activate(true);
+    ASSERT_EQ(rig.performance.RemovePort(&rig.port), Result::Ok);
+    ASSERT_EQ(rig.performance.AddPort(&other), Result::Ok);
+    ASSERT_EQ(rig.performance.SendSysEx(Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}), Result::Ok);
+    ASSERT_EQ(other.received().size(), 1u);
+    EXPECT_EQ(other.received()[0].bytes, (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+}
