@@ -324,9 +324,8 @@ void PlayMidi(IEngineWindow& window)
             return;
         g_bDownloaded = true;
     }
-    if (!g_pSegment ||
-        g_pPerformance->PlaySegment(g_pSegment, music::Performance::kStartAtBeat,
-                                    &g_pSegmentState) != music::Result::Ok)
+    if (!g_pSegment || g_pPerformance->PlaySegment(g_pSegment, music::Performance::kStartAtBeat,
+                                                   &g_pSegmentState) != music::Result::Ok)
         return;
     if (!g_pSegmentState) {
         StopMidi(window);

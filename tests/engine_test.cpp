@@ -2,11 +2,13 @@
 // recording port and the offline clock.
 #include "engine.h"
 #include "internal/recordingport.h"
+#include "internal/synthport.h"
 #include "midibytes.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace midibytes;
@@ -34,7 +36,7 @@ struct Window : IEngineWindow
     const music::PortCaps* DeviceListGetItemData(int index) const override
     {
         return index >= 0 && index < int(entries.size()) ? entries[std::size_t(index)].second
-                                                          : nullptr;
+                                                         : nullptr;
     }
     void SetPositionTimer(bool on) override { timer = on; }
     void EnableReverbItem(bool enable) override { reverbEnabled = enable; }
@@ -53,12 +55,12 @@ struct Window : IEngineWindow
 
 Bytes fourBeats(int program)
 {
-    return cat({header(0, 1, 96),
-                track(cat({{0x00, 0xC0, std::uint8_t(program), 0x00, 0x90, 60, 100},
-                           {0x81, 0x40, 0x80, 60, 0}, // two beats later
-                           {0x00, 0x90, 64, 100},
-                           {0x81, 0x40, 0x80, 64, 0},
-                           endOfTrack(0)}))});
+    return cat(
+        {header(0, 1, 96), track(cat({{0x00, 0xC0, std::uint8_t(program), 0x00, 0x90, 60, 100},
+                                      {0x81, 0x40, 0x80, 60, 0}, // two beats later
+                                      {0x00, 0x90, 64, 100},
+                                      {0x81, 0x40, 0x80, 64, 0},
+                                      endOfTrack(0)}))});
 }
 
 class EngineTest : public testing::Test
@@ -105,7 +107,10 @@ protected:
                file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) ==
                    qint64(bytes.size());
     }
-    std::string path(const char* name) const { return dir.filePath(QString::fromUtf8(name)).toStdString(); }
+    std::string path(const char* name) const
+    {
+        return dir.filePath(QString::fromUtf8(name)).toStdString();
+    }
 
     void usePort(const char* description)
     {
@@ -311,4 +316,44 @@ TEST_F(EngineTest, TheNotificationThreadPostsToTheMainWindow)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     SetPlayNotifyWindow(nullptr);
     EXPECT_EQ(target.posted, 2) << "one message per notification";
+}
+
+TEST_F(EngineTest, StopLeavesTheSynthesizerSilentWithinTheReleaseTime)
+{
+    // The built-in synthesizer, rendered offline: the first entry of the list.
+    window.selection = 0;
+    ASSERT_TRUE(CreateAndAddPort(window));
+    auto* synth = dynamic_cast<music::internal::SynthPort*>(g_pPort);
+    ASSERT_NE(synth, nullptr);
+    ASSERT_EQ(LoadMidiFile(BRISOLDE_DEMO_FILE), 0) << LastLoadError();
+    PlayMidi(window);
+    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+
+    const int rate = synth->sampleRate();
+    std::vector<float> left(512);
+    std::vector<float> right(512);
+    auto renderSeconds = [&](double seconds) {
+        float peak = 0;
+        for (int done = 0; done < int(seconds * rate); done += 512) {
+            g_pPerformance->pump();
+            synth->renderOffline(left.data(), right.data(), 512);
+            for (int i = 0; i < 512; ++i)
+                peak = std::max(
+                    {peak, std::fabs(left[std::size_t(i)]), std::fabs(right[std::size_t(i)])});
+        }
+        return peak;
+    };
+    EXPECT_GT(renderSeconds(4.0), 0.02f) << "the demo sounds";
+    StopMidi(window);
+    renderSeconds(2.0); // the instruments' release
+    EXPECT_LT(renderSeconds(2.0), 1e-4f) << "then nothing sounds";
+
+    // Pause silences too, and Play goes on from there with the right instruments.
+    PlayMidi(window);
+    EXPECT_GT(renderSeconds(2.0), 0.02f);
+    PauseMidi(window);
+    renderSeconds(2.0);
+    EXPECT_LT(renderSeconds(1.0), 1e-4f);
+    PlayMidi(window);
+    EXPECT_GT(renderSeconds(2.0), 0.02f);
 }

@@ -28,7 +28,9 @@ void logToCapture(int, const char* message, void*)
     }
 }
 
-void installLog()
+} // namespace
+
+void installFluidSynthLog()
 {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -36,6 +38,8 @@ void installLog()
             fluid_set_log_function(level, logToCapture, nullptr);
     });
 }
+
+namespace {
 
 class FluidAudioOutput final : public AudioOutput
 {
@@ -63,7 +67,7 @@ private:
 std::unique_ptr<AudioOutput> createFluid(const char* name, AudioSource& source,
                                          fluid_settings_t* settings, std::string& error)
 {
-    installLog();
+    installFluidSynthLog();
     std::string messages;
     t_capture = &messages;
     fluid_settings_setstr(settings, "audio.driver", name);

@@ -44,6 +44,10 @@ std::span<const AudioDriver> audioDrivers();
 std::unique_ptr<AudioOutput> openAudioOutput(AudioSource& source, fluid_settings_t* settings,
                                              std::string& error);
 
+// Routes FluidSynth's log away from the terminal: messages are only kept
+// while a driver is being opened, to say why it failed.
+void installFluidSynthLog();
+
 // The silent sink alone: renders at the speed of real time and discards the sound.
 std::unique_ptr<AudioOutput> openSilentSink(AudioSource& source, int sampleRate);
 

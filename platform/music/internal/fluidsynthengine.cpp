@@ -1,11 +1,14 @@
 #include "fluidsynthengine.h"
 
+#include "audiooutput.h"
+
 #include <fluidsynth.h>
 
 namespace music::internal {
 
 FluidSynthEngine::FluidSynthEngine(int sampleRate, int polyphony) : m_sampleRate(sampleRate)
 {
+    installFluidSynthLog();
     m_settings = new_fluid_settings();
     if (!m_settings)
         return;
