@@ -54,6 +54,57 @@ TEST(MusicLoader, MergesTracksByTimeThenTrackThenFileOrder)
     EXPECT_EQ(result.segment->length(), 1536);
 }
 
+TEST(MusicLoader, MergesLongAndManyTracksInExactTimeOrder)
+{
+    struct Case
+    {
+        std::uint16_t division;
+        int tracks;
+        int eventsPerTrack;
+    };
+    // Long tracks are merged in batches; with 2100 tracks at 29.97 fps and 255
+    // ticks a frame the ordering key no longer fits 64 bits.
+    for (const Case c : {Case{96, 3, 3000}, Case{960, 40, 300}, Case{0xE3FF, 2100, 2}}) {
+        std::mt19937 random(c.tracks);
+        Bytes file = header(1, c.tracks, c.division);
+        struct Expected
+        {
+            std::uint64_t tick;
+            int track;
+            int order;
+        };
+        std::vector<Expected> expected;
+        for (int t = 0; t < c.tracks; ++t) {
+            Bytes events;
+            std::uint64_t tick = 0;
+            for (int i = 0; i < c.eventsPerTrack; ++i) {
+                const auto delta =
+                    static_cast<std::uint32_t>(random() % 3 == 0 ? 0 : random() % 50);
+                tick += delta;
+                const Bytes step = cat({varLen(delta), {0xC0, static_cast<std::uint8_t>(i % 128)}});
+                events.insert(events.end(), step.begin(), step.end());
+                expected.push_back({tick, t, i});
+            }
+            const Bytes chunk = track(cat({events, endOfTrack()}));
+            file.insert(file.end(), chunk.begin(), chunk.end());
+        }
+        std::stable_sort(expected.begin(), expected.end(),
+                         [](const Expected& a, const Expected& b) { return a.tick < b.tick; });
+        const music::LoadResult result = load(file);
+        ASSERT_TRUE(result) << result.reason;
+        std::vector<const music::Event*> notes;
+        for (const music::Event& event : result.segment->events()) {
+            if (event.isChannel())
+                notes.push_back(&event);
+        }
+        ASSERT_EQ(notes.size(), expected.size());
+        for (std::size_t i = 0; i < notes.size(); ++i) {
+            ASSERT_EQ(notes[i]->track(), expected[i].track) << c.division << " at " << i;
+            ASSERT_EQ(notes[i]->data1(), expected[i].order % 128) << c.division << " at " << i;
+        }
+    }
+}
+
 TEST(MusicLoader, PlaysFormat2TracksOneAfterAnother)
 {
     const Bytes file =

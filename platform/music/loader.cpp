@@ -1,10 +1,12 @@
 #include "loader.h"
 
+#include "internal/eventbuffer.h"
 #include "internal/smfparser.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -65,26 +67,35 @@ LoadResult loadFile(const std::string& path)
         return readFailure("cannot read the file", EISDIR);
     }
     // The size is a hint only (pipes report 0, a file may grow): read until the end.
-    std::vector<std::uint8_t> bytes;
-    std::size_t used = 0;
-    bytes.resize(S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
-    for (;;) {
-        if (used == bytes.size())
-            bytes.resize(bytes.size() * 2);
-        const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            ::close(fd);
-            return readFailure("cannot read the file", error);
+    // The buffer is not cleared first: every byte used is read into it.
+    internal::PodBuffer<std::uint8_t> bytes;
+    try {
+        bytes.reserve(S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
+        for (;;) {
+            if (bytes.size() == bytes.capacity())
+                bytes.reserve(bytes.capacity() * 2);
+            const ssize_t got =
+                ::read(fd, bytes.data() + bytes.size(), bytes.capacity() - bytes.size());
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                const int error = errno;
+                ::close(fd);
+                return readFailure("cannot read the file", error);
+            }
+            if (got == 0)
+                break;
+            bytes.resizeForOverwrite(bytes.size() + static_cast<std::size_t>(got));
         }
-        if (got == 0)
-            break;
-        used += static_cast<std::size_t>(got);
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+        LoadResult result;
+        result.error = LoadError::TooLarge;
+        result.reason = "not enough memory to read the file";
+        return result;
     }
     ::close(fd);
-    return load(std::span<const std::uint8_t>(bytes.data(), used));
+    return load(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
 }
 
 LoadResult Loader::getObject(const std::string& path)

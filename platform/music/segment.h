@@ -2,6 +2,8 @@
 // tempo map, time and key signatures and the piece's length, all in music time.
 #pragma once
 
+#include "internal/eventbuffer.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -141,7 +143,7 @@ public:
     bool setStartPoint(MusicTime start) noexcept;
     MusicTime startPoint() const noexcept { return m_startPoint; }
 
-    std::span<const Event> events() const noexcept { return m_events; }
+    std::span<const Event> events() const noexcept { return {m_events.data(), m_events.size()}; }
     // What the event sends: the channel message with its status byte, the SysEx
     // bytes, or for a meta event its data (without type and length).
     MessageBytes bytes(const Event& event) const noexcept;
@@ -176,7 +178,7 @@ private:
     int m_division = 0;
     MusicTime m_length = 0;
     MusicTime m_startPoint = 0;
-    std::vector<Event> m_events;
+    internal::PodBuffer<Event> m_events;
     std::vector<Payload> m_payloads;
     std::vector<std::uint8_t> m_payloadBytes;
     TempoMap m_tempoMap;

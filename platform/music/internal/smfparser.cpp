@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <numeric>
 
 namespace music::internal {
@@ -118,6 +119,19 @@ SmfParser::SmfParser(std::span<const std::uint8_t> file)
 }
 
 LoadResult SmfParser::parse(std::span<const std::uint8_t> file)
+{
+    try {
+        return parseOrThrow(file);
+    } catch (const std::bad_alloc&) {
+        LoadResult result;
+        result.error = LoadError::TooLarge;
+        result.reason =
+            "not enough memory to load a file of " + std::to_string(file.size()) + " bytes";
+        return result;
+    }
+}
+
+LoadResult SmfParser::parseOrThrow(std::span<const std::uint8_t> file)
 {
     SmfParser parser(file);
     if (file.size() >= kMaxFileSize) {
@@ -260,35 +274,29 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
     Segment& segment = *m_segment;
     segment.m_format = format;
     segment.m_division = static_cast<std::int16_t>(division);
-    // A track takes at least two bytes an event; this only reserves address space.
-    m_events.reserve((end - begin) / 2);
-
-    std::uint64_t fine = 0;
-    std::uint64_t lengthFine = 0;
+    std::vector<TrackReader> readers;
     std::uint64_t offset = std::uint64_t{begin} + 8 + headerLength;
     while (offset < end && end - offset >= 8) {
         const std::uint8_t* chunk = p + offset;
         const std::uint32_t length = readBig32(chunk + 4);
         const std::uint64_t chunkEnd = offset + 8 + length;
         if (hasId(chunk, "MTrk")) {
-            if (m_track == std::numeric_limits<std::uint16_t>::max()) {
+            if (readers.size() == std::numeric_limits<std::uint16_t>::max()) {
                 warn("more than 65535 track chunks; the rest are ignored");
                 break;
             }
             std::size_t dataEnd = end;
             if (chunkEnd > end) {
-                warn("track " + std::to_string(m_track) + ": the chunk declares " +
+                warn("track " + std::to_string(readers.size()) + ": the chunk declares " +
                      std::to_string(length) + " bytes but only " +
                      std::to_string(end - offset - 8) + " remain in the file");
             } else {
                 dataEnd = static_cast<std::size_t>(chunkEnd);
             }
-            const std::uint64_t start = format == 2 ? fine : 0;
-            const std::size_t first = m_events.size();
-            fine = parseTrack(chunk + 8, p + dataEnd, start);
-            m_runs.push_back({first, m_events.size()});
-            lengthFine = std::max(lengthFine, fine);
-            ++m_track;
+            TrackReader& reader = readers.emplace_back();
+            reader.index = static_cast<int>(readers.size() - 1);
+            reader.p = chunk + 8;
+            reader.end = p + dataEnd;
         } else if (!isChunkId(chunk)) {
             // Not a chunk: a damaged length led here. Go on with the next track chunk.
             const std::uint8_t* from = chunk + 1;
@@ -311,23 +319,55 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
     if (offset < end)
         warn(std::to_string(end - offset) + " stray bytes at the end of the file ignored");
 
-    if (m_track == 0) {
+    const int tracks = static_cast<int>(readers.size());
+    if (tracks == 0) {
         std::string missing =
             "no track chunk (the header declares " + std::to_string(declaredTracks) + ")";
         if (headerLength != 6)
             missing += "; the header length " + std::to_string(headerLength) + " may be wrong";
         return fail(LoadError::NoTracks, missing);
     }
-    if (declaredTracks != m_track) {
+    if (declaredTracks != tracks) {
         warn("the header declares " + std::to_string(declaredTracks) + " tracks, the file holds " +
-             std::to_string(m_track));
+             std::to_string(tracks));
     }
-    if (format == 0 && m_track > 1)
-        warn("a format 0 file with " + std::to_string(m_track) + " tracks; they play together");
-    segment.m_trackCount = m_track;
+    if (format == 0 && tracks > 1)
+        warn("a format 0 file with " + std::to_string(tracks) + " tracks; they play together");
+    segment.m_trackCount = tracks;
+
+    // Every event takes at least two bytes of the file, so this never grows; the
+    // pages are only touched as events arrive.
+    segment.m_events.reserve((end - begin) / 2 + 1);
+    m_out = &segment.m_events;
+    if (format == 2 || tracks == 1) {
+        // One track after another: already in time order.
+        std::uint64_t start = 0;
+        for (TrackReader& reader : readers) {
+            reader.fine = reader.lastFine = format == 2 ? start : 0;
+            readEvents(reader, std::numeric_limits<std::size_t>::max());
+            start = reader.fine;
+        }
+    } else {
+        unsigned remainderBits = 0;
+        while ((std::uint64_t{1} << remainderBits) < m_divisor)
+            ++remainderBits;
+        unsigned trackBits = 0;
+        while ((1u << trackBits) < static_cast<unsigned>(tracks))
+            ++trackBits;
+        // Music time takes 31 bits; most files leave room for one 64-bit key.
+        if (31 + remainderBits + trackBits <= 64)
+            mergeTracks<std::uint64_t>(readers, remainderBits, trackBits);
+        else
+            mergeTracks<Wide>(readers, remainderBits, trackBits);
+    }
+    m_out = nullptr;
+    segment.m_events.shrinkToFit();
+
+    std::uint64_t lengthFine = 0;
+    for (const TrackReader& reader : readers)
+        lengthFine = std::max(lengthFine, reader.fine);
     segment.m_length = static_cast<MusicTime>(m_divider.divide(lengthFine));
 
-    merge();
     finish();
     if (m_suppressedWarnings > 0) {
         m_segment->m_warnings.push_back("and " + std::to_string(m_suppressedWarnings) +
@@ -357,38 +397,52 @@ void SmfParser::pushPayload(std::uint64_t fine, std::uint8_t status, std::uint8_
     event.m_word = static_cast<std::uint32_t>(segment.m_payloads.size());
     event.m_track = static_cast<std::uint16_t>(m_track);
     event.m_status = status;
+    event.m_remainderHigh = 0;
     segment.m_payloads.push_back(payload);
-    m_events.push_back(event);
+    m_out->push_back(event);
 }
 
-void SmfParser::closeSysEx(bool warnUnterminated)
+void SmfParser::closeSysEx(TrackReader& reader, bool warnUnterminated)
 {
-    if (!m_sysExOpen)
+    if (!reader.sysExOpen)
         return;
-    m_sysExOpen = false;
+    reader.sysExOpen = false;
     if (warnUnterminated) {
         // Most devices act on the message once it is closed, so close it.
-        warnAt(m_sysExAt, "SysEx message without its closing F7; F7 added");
-        m_sysEx.push_back(0xF7);
+        warnAt(reader.sysExAt, "SysEx message without its closing F7; F7 added");
+        reader.sysEx.push_back(0xF7);
     }
-    pushPayload(m_sysExFine, 0xF0, 0, m_sysEx.data(), m_sysEx.size());
-    m_sysEx.clear();
+    pushPayload(reader.sysExFine, 0xF0, 0, reader.sysEx.data(), reader.sysEx.size());
+    reader.sysEx.clear();
 }
 
-std::uint64_t SmfParser::parseTrack(const std::uint8_t* p, const std::uint8_t* end,
-                                    std::uint64_t fine)
+void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
 {
-    const std::uint16_t track = static_cast<std::uint16_t>(m_track);
+    if (reader.finished)
+        return;
+    m_track = reader.index;
+    const std::uint16_t track = static_cast<std::uint16_t>(reader.index);
     const std::uint32_t finePerTick = m_finePerTick;
     const std::uint32_t divisor = m_divisor;
     const ExactDivider divider = m_divider;
-    std::uint64_t lastFine = fine; // the position of the last complete event
-    std::uint8_t running = 0;
+    PodBuffer<Event>& out = *m_out;
+    const std::uint8_t* p = reader.p;
+    const std::uint8_t* const end = reader.end;
+    std::uint64_t fine = reader.fine;
+    std::uint64_t lastFine = reader.lastFine;
+    std::uint8_t running = reader.running;
     bool ended = false;
     const std::uint8_t* problemAt = nullptr;
     std::string problem;
 
     while (p < end) {
+        if (out.size() >= limit) {
+            reader.p = p;
+            reader.fine = fine;
+            reader.lastFine = lastFine;
+            reader.running = running;
+            return;
+        }
         const std::uint8_t* eventStart = p;
         std::uint32_t delta = *p;
         if (delta < 0x80) {
@@ -442,15 +496,15 @@ std::uint64_t SmfParser::parseTrack(const std::uint8_t* p, const std::uint8_t* e
             }
             p += need;
             running = status;
-            if (m_sysExOpen)
-                closeSysEx(true);
+            if (reader.sysExOpen)
+                closeSysEx(reader, true);
             Event event;
             event.m_time = static_cast<MusicTime>(time);
             event.m_word = data1 | (std::uint32_t{data2} << 8) | (remainder << 16);
             event.m_track = track;
             event.m_status = status;
             event.m_remainderHigh = static_cast<std::uint8_t>(remainder >> 16);
-            m_events.push_back(event);
+            out.push_back(event);
             lastFine = fine;
             continue;
         }
@@ -480,27 +534,27 @@ std::uint64_t SmfParser::parseTrack(const std::uint8_t* p, const std::uint8_t* e
             p += length;
             lastFine = fine;
 
-            if (status == 0xF7 && m_sysExOpen) {
+            if (status == 0xF7 && reader.sysExOpen) {
                 // A further packet of a divided SysEx message.
-                m_sysEx.insert(m_sysEx.end(), data, data + length);
-                m_sysExFine = fine;
+                reader.sysEx.insert(reader.sysEx.end(), data, data + length);
+                reader.sysExFine = fine;
                 if (length > 0 && data[length - 1] == 0xF7)
-                    closeSysEx(false);
+                    closeSysEx(reader, false);
                 continue;
             }
-            if (m_sysExOpen)
-                closeSysEx(true);
+            if (reader.sysExOpen)
+                closeSysEx(reader, true);
 
             if (status == 0xF0) {
                 if (length > 0 && data[length - 1] == 0xF7) {
                     // The usual case, the whole message at once: store F0 and the data.
                     pushPayload(fine, 0xF0, 0, data, length, true);
                 } else {
-                    m_sysEx.assign(1, 0xF0);
-                    m_sysEx.insert(m_sysEx.end(), data, data + length);
-                    m_sysExOpen = true;
-                    m_sysExFine = fine;
-                    m_sysExAt = eventStart;
+                    reader.sysEx.assign(1, 0xF0);
+                    reader.sysEx.insert(reader.sysEx.end(), data, data + length);
+                    reader.sysExOpen = true;
+                    reader.sysExFine = fine;
+                    reader.sysExAt = eventStart;
                 }
                 continue;
             }
@@ -528,7 +582,7 @@ std::uint64_t SmfParser::parseTrack(const std::uint8_t* p, const std::uint8_t* e
                     pushPayload(fine, 0xFF, type, data, length);
                     // SMPTE files keep their fixed real time whatever the tempo says.
                     if (!m_smpte)
-                        m_tempos.push_back({fine, tempo});
+                        m_tempos.push_back({fine, tempo, track});
                 }
                 break;
             case 0x58: // time signature
@@ -537,9 +591,11 @@ std::uint64_t SmfParser::parseTrack(const std::uint8_t* p, const std::uint8_t* e
                            "time signature with " + std::to_string(length) + " data bytes ignored");
                 } else {
                     pushPayload(fine, 0xFF, type, data, length);
-                    m_timeSignatures.push_back({fine, (std::uint32_t{data[0]} << 24) |
-                                                          (std::uint32_t{data[1]} << 16) |
-                                                          (std::uint32_t{data[2]} << 8) | data[3]});
+                    m_timeSignatures.push_back({fine,
+                                                (std::uint32_t{data[0]} << 24) |
+                                                    (std::uint32_t{data[1]} << 16) |
+                                                    (std::uint32_t{data[2]} << 8) | data[3],
+                                                track});
                 }
                 break;
             case 0x59: // key signature
@@ -548,7 +604,8 @@ std::uint64_t SmfParser::parseTrack(const std::uint8_t* p, const std::uint8_t* e
                            "key signature with " + std::to_string(length) + " data bytes ignored");
                 } else {
                     pushPayload(fine, 0xFF, type, data, length);
-                    m_keySignatures.push_back({fine, (std::uint32_t{data[0]} << 8) | data[1]});
+                    m_keySignatures.push_back(
+                        {fine, (std::uint32_t{data[0]} << 8) | data[1], track});
                 }
                 break;
             case 0x01: // text
@@ -587,75 +644,93 @@ std::uint64_t SmfParser::parseTrack(const std::uint8_t* p, const std::uint8_t* e
         }
         p += length;
         lastFine = fine;
-        if (m_sysExOpen)
-            closeSysEx(true);
+        if (reader.sysExOpen)
+            closeSysEx(reader, true);
         warnAt(eventStart,
                "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
     }
 
-    if (m_sysExOpen)
-        closeSysEx(true);
-    if (problemAt) {
-        warnAt(problemAt, problem + "; the track ends there");
-    } else if (!ended) {
-        warn("track " + std::to_string(m_track) + ": no end-of-track event");
-    } else if (p < end) {
-        warnAt(p, std::to_string(end - p) + " bytes after the end of track ignored");
-    }
-    return ended ? fine : lastFine;
+    reader.p = p;
+    reader.ended = ended;
+    reader.fine = ended ? fine : lastFine;
+    finishTrack(reader, problemAt, problem);
 }
 
-void SmfParser::merge()
+void SmfParser::finishTrack(TrackReader& reader, const std::uint8_t* problemAt,
+                            const std::string& problem)
 {
-    Segment& segment = *m_segment;
-    std::vector<Run> runs;
-    for (const Run& run : m_runs) {
-        if (run.begin != run.end)
-            runs.push_back(run);
+    m_track = reader.index;
+    reader.finished = true;
+    if (reader.sysExOpen)
+        closeSysEx(reader, true);
+    if (problemAt) {
+        warnAt(problemAt, problem + "; the track ends there");
+    } else if (!reader.ended) {
+        warn("track " + std::to_string(reader.index) + ": no end-of-track event");
+    } else if (reader.p < reader.end) {
+        warnAt(reader.p,
+               std::to_string(reader.end - reader.p) + " bytes after the end of track ignored");
     }
-    if (runs.size() <= 1) {
-        m_events.shrink_to_fit();
-        segment.m_events = std::move(m_events);
-        return;
-    }
+}
 
-    // The exact position as one number: music time, then the rounding remainder.
-    const auto keyOf = [&segment](const Event& event) -> std::uint64_t {
+template <typename Key>
+void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainderBits,
+                            unsigned trackBits)
+{
+    // A few hundred events a track at a time stay in the cache until merged.
+    constexpr std::size_t kBatch = 256;
+    const Segment& segment = *m_segment;
+    PodBuffer<Event>& output = *m_out;
+
+    // The exact position, then the track, as one number: equal positions go to
+    // the lower track first, and a track's own events keep their order.
+    const auto keyOf = [&segment, remainderBits, trackBits](const Event& event) -> Key {
         const std::uint32_t remainder =
             event.isChannel() ? (event.m_word >> 16) | (std::uint32_t{event.m_remainderHigh} << 16)
                               : segment.m_payloads[event.m_word].remainder;
-        return (static_cast<std::uint64_t>(event.m_time) << 24) | remainder;
+        return (((Key{static_cast<std::uint32_t>(event.m_time)} << remainderBits) | remainder)
+                << trackBits) |
+               event.m_track;
     };
 
-    // A heap of the tracks' next events, ordered by position, then track: every
-    // run is one track and runs are in track order.
+    std::vector<PodBuffer<Event>> batches(readers.size());
+    // Reads the next batch of a track; false when the track has no more events.
+    const auto refill = [&](std::size_t index) {
+        PodBuffer<Event>& batch = batches[index];
+        batch.resizeForOverwrite(0);
+        m_out = &batch;
+        while (batch.size() == 0 && !readers[index].finished)
+            readEvents(readers[index], kBatch);
+        m_out = &output;
+        return batch.size() > 0;
+    };
+
     struct Cursor
     {
-        std::uint64_t key;
-        std::uint32_t run;
+        Key key;
         const Event* next;
         const Event* end;
-    };
-    const auto before = [](const Cursor& a, const Cursor& b) {
-        return a.key < b.key || (a.key == b.key && a.run < b.run);
+        std::size_t index;
     };
     std::vector<Cursor> heap;
-    heap.reserve(runs.size());
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const Event* first = m_events.data() + runs[i].begin;
-        heap.push_back(
-            {keyOf(*first), static_cast<std::uint32_t>(i), first, m_events.data() + runs[i].end});
+    heap.reserve(readers.size());
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+        batches[i].reserve(kBatch + 1);
+        if (refill(i)) {
+            const Event* first = batches[i].data();
+            heap.push_back({keyOf(*first), first, first + batches[i].size(), i});
+        }
     }
-    const auto siftDown = [&heap, &before](std::size_t at) {
+    const auto siftDown = [&heap](std::size_t at) {
         const std::size_t size = heap.size();
         const Cursor moving = heap[at];
         for (;;) {
             std::size_t child = 2 * at + 1;
             if (child >= size)
                 break;
-            if (child + 1 < size && before(heap[child + 1], heap[child]))
+            if (child + 1 < size && heap[child + 1].key < heap[child].key)
                 ++child;
-            if (!before(heap[child], moving))
+            if (!(heap[child].key < moving.key))
                 break;
             heap[at] = heap[child];
             at = child;
@@ -665,27 +740,33 @@ void SmfParser::merge()
     for (std::size_t i = heap.size() / 2; i-- > 0;)
         siftDown(i);
 
-    std::vector<Event> merged(m_events.size());
-    Event* out = merged.data();
-    while (heap.size() > 1) {
+    while (!heap.empty()) {
         Cursor& top = heap.front();
         // Take every event of this track that comes before the other tracks' next.
-        const Cursor& second = heap.size() == 2 || before(heap[1], heap[2]) ? heap[1] : heap[2];
+        const Key limit = heap.size() == 1   ? ~Key{0}
+                          : heap.size() == 2 ? heap[1].key
+                                             : std::min(heap[1].key, heap[2].key);
+        bool exhausted = false;
         do {
-            *out++ = *top.next++;
-            if (top.next == top.end)
-                break;
+            output.push_back(*top.next++);
+            if (top.next == top.end) {
+                if (!refill(top.index)) {
+                    exhausted = true;
+                    break;
+                }
+                top.next = batches[top.index].data();
+                top.end = top.next + batches[top.index].size();
+            }
             top.key = keyOf(*top.next);
-        } while (before(top, second));
-        if (top.next == top.end) {
+        } while (top.key < limit);
+        if (exhausted) {
             top = heap.back();
             heap.pop_back();
+            if (heap.empty())
+                break;
         }
         siftDown(0);
     }
-    out = std::copy(heap.front().next, heap.front().end, out);
-    std::vector<Event>().swap(m_events);
-    segment.m_events = std::move(merged);
 }
 
 void SmfParser::finish()
@@ -694,10 +775,10 @@ void SmfParser::finish()
     segment.m_payloads.shrink_to_fit();
     segment.m_payloadBytes.shrink_to_fit();
 
+    // Equal positions go in track order, so the later track's value wins.
     const auto byPosition = [](const Timed& a, const Timed& b) {
-        return a.fine < b.fine;
+        return a.fine < b.fine || (a.fine == b.fine && a.track < b.track);
     };
-    // Equal positions keep track order, so the later track's value wins.
     std::stable_sort(m_tempos.begin(), m_tempos.end(), byPosition);
     std::stable_sort(m_timeSignatures.begin(), m_timeSignatures.end(), byPosition);
     std::stable_sort(m_keySignatures.begin(), m_keySignatures.end(), byPosition);

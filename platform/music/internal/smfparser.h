@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../loader.h"
+#include "eventbuffer.h"
 #include "exactdivider.h"
 
 #include <cstddef>
@@ -27,27 +28,45 @@ private:
     {
         std::uint64_t fine;
         std::uint32_t value; // a tempo, or packed signature bytes
+        std::uint32_t track;
     };
-    struct Run
+
+    // One track chunk being read: its events are parsed in batches, so that the
+    // merge takes them while they are still in the cache.
+    struct TrackReader
     {
-        std::size_t begin;
-        std::size_t end;
+        int index = 0;
+        const std::uint8_t* p = nullptr;
+        const std::uint8_t* end = nullptr;
+        std::uint64_t fine = 0;
+        std::uint64_t lastFine = 0; // the position of the last complete event
+        std::uint8_t running = 0;
+        bool ended = false;    // an end-of-track event was read
+        bool finished = false; // nothing more to read
+        // A SysEx message sent in packets, gathered until its closing F7.
+        std::vector<std::uint8_t> sysEx;
+        bool sysExOpen = false;
+        std::uint64_t sysExFine = 0;
+        const std::uint8_t* sysExAt = nullptr;
     };
 
     explicit SmfParser(std::span<const std::uint8_t> file);
+    static LoadResult parseOrThrow(std::span<const std::uint8_t> file);
 
     LoadResult fail(LoadError error, std::string reason);
     LoadResult parseRiff();
     LoadResult parseSmf(std::size_t begin, std::size_t end);
     bool setDivision(std::uint16_t division, std::string& reason);
-    // Parses one track chunk's data, its first event at `startFine`; returns the
-    // position of its end.
-    std::uint64_t parseTrack(const std::uint8_t* begin, const std::uint8_t* end,
-                             std::uint64_t startFine);
+    // Parses events of `reader` into m_out until it holds `limit` events or the
+    // track is finished.
+    void readEvents(TrackReader& reader, std::size_t limit);
+    void finishTrack(TrackReader& reader, const std::uint8_t* problemAt,
+                     const std::string& problem);
     void pushPayload(std::uint64_t fine, std::uint8_t status, std::uint8_t type,
                      const std::uint8_t* data, std::size_t size, bool leadingF0 = false);
-    void closeSysEx(bool warnUnterminated);
-    void merge();
+    void closeSysEx(TrackReader& reader, bool warnUnterminated);
+    template <typename Key>
+    void mergeTracks(std::vector<TrackReader>& readers, unsigned remainderBits, unsigned trackBits);
     void finish();
     void warn(std::string text);
     void warnAt(const std::uint8_t* at, const std::string& text);
@@ -67,18 +86,11 @@ private:
     ExactDivider m_divider{1};
     bool m_smpte = false;
 
-    int m_track = 0;
-    std::vector<Event> m_events; // every track's events, track after track
-    std::vector<Run> m_runs;
+    int m_track = 0;                   // the track being read, for events and warnings
+    PodBuffer<Event>* m_out = nullptr; // where events go
     std::vector<Timed> m_tempos;
     std::vector<Timed> m_timeSignatures;
     std::vector<Timed> m_keySignatures;
-
-    // A SysEx message sent in packets, gathered until its closing F7.
-    std::vector<std::uint8_t> m_sysEx;
-    bool m_sysExOpen = false;
-    std::uint64_t m_sysExFine = 0;
-    const std::uint8_t* m_sysExAt = nullptr;
 };
 
 } // namespace music::internal

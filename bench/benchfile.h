@@ -1,0 +1,17 @@
+// The benchmark's test piece: a format 1 file of 32 busy tracks, generated the
+// same way on every run.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace bench {
+
+// About `targetBytes` of MIDI data in 32 tracks: notes with running status,
+// controllers, pitch bend, program changes, and tempo changes in the first track.
+std::vector<std::uint8_t> makeBenchFile(std::size_t targetBytes);
+
+inline constexpr std::size_t kBenchFileBytes = 32u << 20;
+
+} // namespace bench
