@@ -6,7 +6,8 @@
 
 namespace music::internal {
 
-FluidSynthEngine::FluidSynthEngine(int sampleRate, int polyphony) : m_sampleRate(sampleRate)
+FluidSynthEngine::FluidSynthEngine(int sampleRate, int polyphony, bool chorus)
+    : m_sampleRate(sampleRate)
 {
     installFluidSynthLog();
     m_settings = new_fluid_settings();
@@ -15,6 +16,7 @@ FluidSynthEngine::FluidSynthEngine(int sampleRate, int polyphony) : m_sampleRate
     fluid_settings_setnum(m_settings, "synth.sample-rate", double(sampleRate));
     fluid_settings_setint(m_settings, "synth.polyphony", polyphony);
     fluid_settings_setint(m_settings, "synth.reverb.active", 1);
+    fluid_settings_setint(m_settings, "synth.chorus.active", chorus ? 1 : 0);
     // Only the audio thread uses the synthesizer, so it needs no lock of its own.
     fluid_settings_setint(m_settings, "synth.threadsafe-api", 0);
     fluid_settings_setint(m_settings, "synth.cpu-cores", 1);

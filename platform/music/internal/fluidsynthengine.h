@@ -24,7 +24,7 @@ namespace music::internal {
 class FluidSynthEngine
 {
 public:
-    FluidSynthEngine(int sampleRate, int polyphony);
+    FluidSynthEngine(int sampleRate, int polyphony, bool chorus = true);
     ~FluidSynthEngine();
     FluidSynthEngine(const FluidSynthEngine&) = delete;
     FluidSynthEngine& operator=(const FluidSynthEngine&) = delete;

@@ -39,6 +39,7 @@ struct SynthOptions
     int sampleRate = 44100;
     int polyphony = 256;
     bool reverb = true;
+    bool chorus = true;
     std::string soundFont; // empty: search the usual folder
     std::string soundFontFolder = "/usr/share/sounds/sf2";
 };

@@ -1,21 +1,26 @@
 // Renders a MIDI file to a WAV file through the player's own engine: the
 // built-in synthesizer and the performance on the offline clock, with the
 // General MIDI reset the player sends. The file ends when the last notes have
-// died away.
+// died away. With --play the file is played in real time instead, through the
+// first audio driver that works (--silent: the silent sink), which is how the
+// player's own cost while playing is measured.
 //
-//   brisolde-render IN.mid OUT.wav [--soundfont FILE] [--rate HZ]
+//   brisolde-render IN.mid OUT.wav [--soundfont FILE] [--rate HZ] [--dry]
+//   brisolde-render --play [--silent] IN.mid [--soundfont FILE] [--rate HZ]
 #include "internal/synthport.h"
 #include "loader.h"
 #include "notificationqueue.h"
 #include "performance.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -70,8 +75,35 @@ bool writeWav(const std::string& path, const std::vector<float>& left,
 
 int usage(const char* program)
 {
-    std::fprintf(stderr, "usage: %s IN.mid OUT.wav [--soundfont FILE] [--rate HZ]\n", program);
+    std::fprintf(stderr,
+                 "usage: %s IN.mid OUT.wav [--soundfont FILE] [--rate HZ] [--dry]\n"
+                 "       %s --play [--silent] IN.mid [--soundfont FILE] [--rate HZ]\n",
+                 program, program);
     return 2;
+}
+
+// Plays in real time and returns when the piece and its last notes are over.
+int play(music::internal::SynthPort& port, const std::shared_ptr<music::Segment>& segment)
+{
+    music::NotificationQueue notifications;
+    music::Performance performance(music::Performance::Clock::RealTime);
+    performance.Init();
+    performance.SetNotificationHandle(&notifications);
+    performance.AddNotificationType(music::NotificationType::Segment);
+    performance.AddPort(&port);
+    const std::uint8_t gmOn[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    performance.SendSysEx(gmOn);
+    std::shared_ptr<music::SegmentState> state;
+    performance.PlaySegment(segment, music::Performance::kStartAtBeat, &state);
+    std::fprintf(stderr, "playing through %s\n", port.outputName().c_str());
+    while (notifications.wait()) {
+        const auto n = notifications.take();
+        if (n && n->option != music::SegmentOption::Start)
+            break;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    performance.CloseDown();
+    return 0;
 }
 
 } // namespace
@@ -81,8 +113,17 @@ int main(int argc, char* argv[])
     std::vector<std::string> files;
     music::internal::SynthOptions options;
     options.mode = music::internal::AudioMode::Offline;
+    bool realTime = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--soundfont") && i + 1 < argc)
+        if (!std::strcmp(argv[i], "--play")) {
+            realTime = true;
+            if (options.mode == music::internal::AudioMode::Offline)
+                options.mode = music::internal::AudioMode::Device;
+        } else if (!std::strcmp(argv[i], "--silent"))
+            options.mode = music::internal::AudioMode::SilentSink;
+        else if (!std::strcmp(argv[i], "--dry"))
+            options.reverb = options.chorus = false;
+        else if (!std::strcmp(argv[i], "--soundfont") && i + 1 < argc)
             options.soundFont = argv[++i];
         else if (!std::strcmp(argv[i], "--rate") && i + 1 < argc)
             options.sampleRate = std::atoi(argv[++i]);
@@ -91,7 +132,9 @@ int main(int argc, char* argv[])
         else
             files.push_back(argv[i]);
     }
-    if (files.size() != 2 || options.sampleRate < 8000 || options.sampleRate > 192000)
+    if (files.size() != (realTime ? 1u : 2u) || options.sampleRate < 8000 ||
+        options.sampleRate > 192000 ||
+        (!realTime && options.mode != music::internal::AudioMode::Offline))
         return usage(argv[0]);
 
     music::LoadResult loaded = music::loadFile(files[0]);
@@ -106,6 +149,9 @@ int main(int argc, char* argv[])
                                             : port.problem().c_str());
         return 1;
     }
+    if (realTime)
+        return play(port, loaded.segment);
+
     music::NotificationQueue notifications;
     music::Performance performance(music::Performance::Clock::Offline);
     performance.Init();
