@@ -1,15 +1,20 @@
 #include "brisoldeapp.h"
 
+#include "brisoldedoc.h"
+#include "brisoldeview.h"
+#include "engine.h"
 #include "mainfrm.h"
+#include "shellverb.h"
 
 #include "doctemplate.h"
-#include "document.h"
 #include "profilenames.h"
 #include "resource.h"
 #include "tolvernversion.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QPrintDialog>
+#include <QPrinter>
 
 // Registry company key; the profile's last component is the application title.
 static constexpr char kRegistryKey[] = "Tolvern Midi Applications";
@@ -17,35 +22,86 @@ static constexpr char kRegistryKey[] = "Tolvern Midi Applications";
 CBrisoldeApp::CBrisoldeApp()
 {
     onCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
+    onCommand(ID_FILE_PRINT_SETUP, [this] { OnFilePrintSetup(); });
 }
 
 CBrisoldeApp::~CBrisoldeApp() = default;
 
 bool CBrisoldeApp::InitInstance()
 {
+    // OLE, ActiveX hosting and COM need no start-up here.
     SetRegistryKey(kRegistryKey);
     LoadStdProfileSettings(profile::kRecentFileCount);
 
-    AddDocTemplate(new framework::SingleDocTemplate(
-        IDR_MAINFRAME, [] { return new framework::Document; }, [] { return new CMainFrame; },
-        nullptr));
+    ResetEngineVariables();
+    if (!InitDirectMusic()) {
+        FreeDirectMusic();
+        return false;
+    }
 
-    // A file named on the command line is opened through the document.
+    AddDocTemplate(new framework::SingleDocTemplate(
+        IDR_MAINFRAME, [] { return new CBrisoldeDoc; },
+        [] { return new CMainFrame(&RegisterPlayVerb); },
+        [](QWidget* parent) { return new CBrisoldeView(parent); }));
+
+    RegisterShellFileTypes();
+
+    QList<QByteArray> arguments;
     const QStringList args = QCoreApplication::arguments();
-    framework::Document* document = nullptr;
-    if (args.size() > 1 && !args.at(1).startsWith(QLatin1Char('-')))
-        document = OpenDocumentFile(QFile::encodeName(args.at(1)).toStdString());
-    else
-        OnFileNew();
-    (void)document;
-    if (!m_pMainWnd)
+    for (qsizetype i = 1; i < args.size(); ++i)
+        arguments << QFile::encodeName(args.at(i));
+    const CCommandLineInfo info = ParseCommandLine(arguments);
+
+    // Serving embedded objects needs the embedding server, which this
+    // program does not carry yet: a start for a container ends at once.
+    if (info.m_bRunEmbedded || info.m_bRunAutomated)
+        return false;
+
+    if (!ProcessShellCommand(info))
         return false;
 
     m_pMainWnd->show();
+    m_pMainWnd->setAcceptDrops(true);
     return true;
+}
+
+bool CBrisoldeApp::ProcessShellCommand(const CCommandLineInfo& info)
+{
+    switch (info.m_nShellCommand) {
+    case CCommandLineInfo::FileNew:
+    case CCommandLineInfo::FileDDE:
+        OnFileNew();
+        return m_pMainWnd != nullptr;
+    case CCommandLineInfo::FileOpen:
+        return OpenDocumentFile(info.m_strFileName) != nullptr && m_pMainWnd;
+    case CCommandLineInfo::FilePrint:
+    case CCommandLineInfo::FilePrintTo:
+        // Prints the file without showing the window, then the program ends.
+        if (OpenDocumentFile(info.m_strFileName) && m_pMainWnd)
+            m_pMainWnd->sendCommand(ID_FILE_PRINT_DIRECT);
+        return false;
+    case CCommandLineInfo::AppRegister:
+        RegisterShellFileTypes();
+        RegisterPlayVerb();
+        setSaveSettingsAtExit(false);
+        return false;
+    case CCommandLineInfo::AppUnregister:
+        UnregisterShellFileTypes();
+        setSaveSettingsAtExit(false);
+        return false;
+    }
+    return false;
 }
 
 void CBrisoldeApp::OnAppAbout()
 {
     TolvernVersionAbout(nullptr, m_hInstance, IDR_MAINFRAME, IDB_ABOUT_PICTURE);
+}
+
+void CBrisoldeApp::OnFilePrintSetup()
+{
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>();
+    QPrintDialog dialog(m_printer.get(), m_pMainWnd);
+    dialog.exec();
 }

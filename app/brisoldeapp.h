@@ -1,8 +1,13 @@
 // The application object: start-up, the per-user profile, the document
-// template and the About command.
+// template, the command line and the About command.
 #pragma once
 
+#include "commandline.h"
 #include "winapp.h"
+
+#include <memory>
+
+class QPrinter;
 
 class CBrisoldeApp : public framework::WinApp
 {
@@ -13,6 +18,11 @@ public:
     bool InitInstance() override;
 
     void OnAppAbout();
-};
+    void OnFilePrintSetup();
 
-extern CBrisoldeApp theApp;
+    // Carries out the command line; false when the program is to end.
+    bool ProcessShellCommand(const CCommandLineInfo& info);
+
+private:
+    std::unique_ptr<QPrinter> m_printer;
+};
