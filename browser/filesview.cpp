@@ -3,6 +3,8 @@
 CFilesView::CFilesView(QWidget* parent) : QTreeWidget(parent)
 {
     setObjectName(QStringLiteral("filesView"));
+    setHeaderLabels({QStringLiteral("File Name"), QStringLiteral("Date"), QStringLiteral("Size")});
+    setRootIsDecorated(false);
 }
 
 CFilesView::~CFilesView() = default;

@@ -324,8 +324,12 @@ int CMainFrame::OnPlayNotify()
 int CMainFrame::DeviceListAdd(const std::string& text, const music::PortCaps* caps)
 {
     QComboBox* combo = m_wndDlgBar->combo();
+    const int selected = combo->currentIndex();
     combo->addItem(QString::fromStdString(text),
                    QVariant::fromValue(reinterpret_cast<quintptr>(caps)));
+    // A list gains no selection by growing; only the default port is chosen.
+    if (selected == -1)
+        combo->setCurrentIndex(-1);
     return combo->count() - 1;
 }
 

@@ -16,7 +16,8 @@ PortManager::~PortManager() = default;
 void PortManager::refresh()
 {
     m_entries.clear();
-    m_entries.push_back({SynthPort::makeCaps(), [this](const PortParams& params) {
+    if (m_options.synthesizer)
+        m_entries.push_back({SynthPort::makeCaps(), [this](const PortParams& params) {
                              SynthOptions synth;
                              synth.mode = m_options.synthOutput == SynthOutput::Device
                                               ? AudioMode::Device

@@ -37,7 +37,8 @@ public:
         std::string soundFont; // empty: search the usual folder
         std::string soundFontFolder = "/usr/share/sounds/sf2";
         int sampleRate = 44100;
-        bool alsa = true; // list the ALSA sequencer's ports when it exists
+        bool alsa = true;        // list the ALSA sequencer's ports when it exists
+        bool synthesizer = true; // list the built-in synthesizer (tests can leave it out)
     };
 
     PortManager();

@@ -203,7 +203,7 @@ bool registerDocumentType(const DocumentType& type)
     QTextStream out(&text);
     out << "[Desktop Entry]\n"
         << "Type=Application\n"
-        << "Version=1.5\n"
+        << "Version=1.4\n"
         << "Name=" << escapeValue(type.name) << "\n"
         << "GenericName=MIDI Player\n"
         << "Comment=Play " << escapeValue(type.typeName) << " files: MIDI music\n"
@@ -234,7 +234,7 @@ bool registerVerb(const Verb& verb)
     QTextStream out(&text);
     out << "[Desktop Entry]\n"
         << "Type=Application\n"
-        << "Version=1.5\n"
+        << "Version=1.4\n"
         << "Name=" << escapeValue(verb.menuText) << "\n"
         << "Exec=" << execArgument(verb.program) << " %f\n"
         << "Icon=" << escapeValue(verb.iconName) << "\n"

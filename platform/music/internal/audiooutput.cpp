@@ -1,5 +1,6 @@
 #include "audiooutput.h"
 
+#include <alsa/asoundlib.h>
 #include <fluidsynth.h>
 
 #include <array>
@@ -19,6 +20,10 @@ namespace {
 // thread must not allocate).
 thread_local std::string* t_capture = nullptr;
 
+// libasound prints its own errors to the terminal when FluidSynth's alsa
+// driver finds no device; that is an expected outcome here, not news.
+void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
 void logToCapture(int, const char* message, void*)
 {
     if (t_capture && message) {
@@ -34,6 +39,7 @@ void installFluidSynthLog()
 {
     static std::once_flag once;
     std::call_once(once, [] {
+        snd_lib_error_set_handler(quietAlsaErrors);
         for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
             fluid_set_log_function(level, logToCapture, nullptr);
     });
