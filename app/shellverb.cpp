@@ -5,6 +5,7 @@
 #include "stringtable.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 #include <climits>
@@ -19,17 +20,14 @@ constexpr char kProgramId[] = "brisolde.desktop";
 constexpr char kIconName[] = "brisolde";
 constexpr char kMidExtension[] = ".mid";
 
-// The program's own full path. Desktop entries are UTF-8: a path whose
-// bytes are not cannot be written into one, and gives an empty result.
+// The program's own full path, as the desktop entries name it.
 QString programPath()
 {
     char buffer[PATH_MAX + 1];
     const ssize_t length = ::readlink("/proc/self/exe", buffer, PATH_MAX);
     if (length <= 0)
         return {};
-    const QByteArray bytes(buffer, length);
-    const QString path = QString::fromUtf8(bytes);
-    return path.toUtf8() == bytes ? path : QString();
+    return desktopProgramPath(QByteArray(buffer, length));
 }
 
 shell::DocumentType documentType(const QString& mimeType, const QString& program)
@@ -47,6 +45,26 @@ shell::DocumentType documentType(const QString& mimeType, const QString& program
 }
 
 } // namespace
+
+QString desktopProgramPath(const QByteArray& realPath)
+{
+    const QString path = QString::fromUtf8(realPath);
+    if (path.toUtf8() == realPath && !realPath.contains('%'))
+        return path;
+    // Desktop entries are UTF-8, and GLib looks a program up before it
+    // expands "%%": such a path is reached through a link of our own.
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!QDir::isAbsolutePath(data))
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    const QString folder = data + QStringLiteral("/brisolde");
+    QDir().mkpath(folder);
+    const QString link = folder + QStringLiteral("/brisolde");
+    const QByteArray linkBytes = QFile::encodeName(link);
+    ::unlink(linkBytes.constData());
+    if (::symlink(realPath.constData(), linkBytes.constData()) != 0)
+        return {};
+    return link;
+}
 
 void RegisterPlayVerb()
 {
