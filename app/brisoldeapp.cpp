@@ -47,18 +47,29 @@ bool CBrisoldeApp::InitInstance()
     RegisterShellFileTypes();
 
     QList<QByteArray> arguments;
-    const QStringList args = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < args.size(); ++i)
-        arguments << QFile::encodeName(args.at(i));
+    if (m_arguments) {
+        arguments = *m_arguments;
+    } else {
+        const QStringList args = QCoreApplication::arguments();
+        for (qsizetype i = 1; i < args.size(); ++i)
+            arguments << QFile::encodeName(args.at(i));
+    }
     const CCommandLineInfo info = ParseCommandLine(arguments);
 
+    // A run that ends without a main window shuts the engine down itself;
+    // otherwise the main frame's destructor does.
+    auto endWithoutWindow = [this] {
+        if (!docTemplate()->frame())
+            FreeDirectMusic();
+        return false;
+    };
     // Serving embedded objects needs the embedding server, which this
     // program does not carry yet: a start for a container ends at once.
     if (info.m_bRunEmbedded || info.m_bRunAutomated)
-        return false;
+        return endWithoutWindow();
 
     if (!ProcessShellCommand(info))
-        return false;
+        return endWithoutWindow();
 
     m_pMainWnd->show();
     m_pMainWnd->setAcceptDrops(true);

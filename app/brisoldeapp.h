@@ -6,6 +6,7 @@
 #include "winapp.h"
 
 #include <memory>
+#include <optional>
 
 class QPrinter;
 
@@ -23,6 +24,10 @@ public:
     // Carries out the command line; false when the program is to end.
     bool ProcessShellCommand(const CCommandLineInfo& info);
 
+    // The arguments after the program's name; the process's own unless set.
+    void setArguments(const QList<QByteArray>& arguments) { m_arguments = arguments; }
+
 private:
     std::unique_ptr<QPrinter> m_printer;
+    std::optional<QList<QByteArray>> m_arguments;
 };

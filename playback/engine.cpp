@@ -103,6 +103,8 @@ bool InitDirectMusic()
     const EngineOptions& options = engineOptions();
     g_pPerformance = new music::Performance(options.clock);
     g_pDirectMusic = nullptr;
+    if (options.failStart)
+        return false;
     // The performance's initialisation makes the object that lists and creates ports.
     if (g_pPerformance->Init() != music::Result::Ok)
         return false;

@@ -91,6 +91,8 @@ struct EngineOptions
     music::Performance::Clock clock = music::Performance::Clock::RealTime;
     // Called with the new port manager, e.g. to add test ports.
     std::function<void(music::PortManager&)> preparePorts;
+    // Tests: start-up fails as it would without a music service.
+    bool failStart = false;
 };
 void SetEngineOptions(const EngineOptions& options);
 

@@ -16,12 +16,14 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -29,6 +31,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -74,10 +77,10 @@ protected:
     }
     void TearDown() override
     {
-        if (app) {
+        if (app && app->docTemplate())
             app->docTemplate()->CloseAllDocuments();
+        if (app)
             app->ExitInstance();
-        }
         app.reset();
         framework::setMessageBoxHook({});
         SetEngineOptions({});
@@ -368,4 +371,78 @@ TEST_F(MainFrameTest, DroppedFilesOpenInDropOrder)
     EXPECT_EQ((*app->recentFileList())[0], file("three.mid"));
     EXPECT_EQ((*app->recentFileList())[1], file("two.mid"));
     EXPECT_EQ((*app->recentFileList())[2], file("one.mid"));
+}
+
+TEST_F(MainFrameTest, AFileOnTheCommandLinePlaysBeforeTheWindowIsShown)
+{
+    EngineOptions options;
+    options.clock = music::Performance::Clock::Offline;
+    options.ports.alsa = false;
+    options.ports.synthOutput = music::SynthOutput::Offline;
+    SetEngineOptions(options);
+    app = std::make_unique<CBrisoldeApp>();
+    app->setArguments({QFile::encodeName(dir.filePath(QStringLiteral("two.mid")))});
+    // The document is opened, and plays, while the frame is made: before it is shown.
+    bool hiddenWhilePlaying = false;
+    QTimer::singleShot(0, [] {});
+    ASSERT_TRUE(app->InitInstance());
+    frame = qobject_cast<CMainFrame*>(app->m_pMainWnd.data());
+    ASSERT_NE(frame, nullptr);
+    hiddenWhilePlaying = g_pSegmentState && g_nPlayState == PLAY_PLAYING;
+    EXPECT_TRUE(hiddenWhilePlaying);
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("two.mid"));
+}
+
+TEST_F(MainFrameTest, AnEngineThatCannotStartEndsTheProgramSilently)
+{
+    EngineOptions options;
+    options.failStart = true;
+    SetEngineOptions(options);
+    app = std::make_unique<CBrisoldeApp>();
+    EXPECT_FALSE(app->InitInstance());
+    EXPECT_EQ(app->m_pMainWnd, nullptr);
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(g_pPerformance, nullptr) << "what was made is released again";
+}
+
+TEST_F(MainFrameTest, RegisterAndUnregisterRunAndEnd)
+{
+    const QString entry =
+        qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/applications/kestrune.desktop");
+    QFile::remove(entry);
+    app = std::make_unique<CBrisoldeApp>();
+    app->setArguments({"-Register"});
+    EXPECT_FALSE(app->InitInstance());
+    EXPECT_TRUE(QFile::exists(entry));
+    EXPECT_EQ(g_pPerformance, nullptr) << "a run without a window shuts the engine down";
+    app.reset();
+    app = std::make_unique<CBrisoldeApp>();
+    app->setArguments({"/Unregserver"});
+    EXPECT_FALSE(app->InitInstance());
+    EXPECT_FALSE(QFile::exists(entry));
+    app.reset();
+}
+
+TEST_F(MainFrameTest, FileOpenOffersTheTemplatesFilterAndOpensTheChoice)
+{
+    start();
+    chooseDevice("Recorder");
+    QStringList filters;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer.stop();
+        filters = dialog->nameFilters();
+        dialog->selectFile(dir.filePath(QStringLiteral("three.mid")));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    timer.start(10);
+    frame->OnCommand(ID_FILE_OPEN);
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Brisolde Files (*.mid)")));
+    EXPECT_TRUE(filters[1].startsWith(QStringLiteral("All Files (*.*)")));
+    EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("three.mid"));
 }
