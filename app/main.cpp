@@ -1,8 +1,13 @@
 #include "brisoldeapp.h"
+#include "faultreporter.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+
+// The crash report writer is built before every other global object of the
+// program, so that a crash anywhere after it is reported.
+CFaultReporter theFaultReporter __attribute__((init_priority(101)));
 
 // The application object is one of the program's global objects, built before main runs.
 CBrisoldeApp theApp;
@@ -23,6 +28,7 @@ bool hasDisplay()
 
 int main(int argc, char* argv[])
 {
+    CFaultReporter::CrashIfTestAsks();
     if (!hasDisplay()) {
         std::fprintf(stderr,
                      "brisolde: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are "
