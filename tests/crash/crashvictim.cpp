@@ -60,9 +60,9 @@ __attribute__((noinline, no_sanitize("undefined"))) void crashNullWrite()
     unsigned char byFlag = 0x41;
     Point pt{5, 6, 0.75};
     char* pszBad = reinterpret_cast<char*>(uintptr_t{0x10});
-    *reinterpret_cast<volatile int*>(g_uNowhere) = nCount + pszText[0] + sSmall + byFlag + pt.x +
-                                                   static_cast<int>(dRatio + fScale) +
-                                                   (pszBad ? 1 : 0); // crash: null-write
+    const int nSum = nCount + pszText[0] + sSmall + byFlag + pt.x +
+                     static_cast<int>(dRatio + fScale) + (pszBad ? 1 : 0);
+    *reinterpret_cast<volatile int*>(g_uNowhere) = nSum; // crash: null-write
 }
 
 __attribute__((noinline, no_sanitize("undefined"))) int crashDivide(int divisor)

@@ -34,9 +34,14 @@ std::unique_ptr<SymbolRecord> newRecord()
     return record;
 }
 
-// Mangled C++ names are shown as the programmer wrote them.
-std::string readableName(const char* name)
+// Mangled C++ names are shown as the programmer wrote them, and without the
+// symbol version the dynamic linker matched them by.
+std::string readableName(const char* versionedName)
 {
+    std::string unversioned(versionedName);
+    if (const size_t at = unversioned.find('@'); at != std::string::npos && at > 0)
+        unversioned.resize(at);
+    const char* name = unversioned.c_str();
     if (std::strncmp(name, "_Z", 2) == 0) {
         int status = 0;
         char* plain = abi::__cxa_demangle(name, nullptr, nullptr, &status);
@@ -149,6 +154,28 @@ bool locate(Dwfl_Module* module, Dwarf_Die* variable, Dwarf_Die* function, Dwarf
     return true;
 }
 
+// "Class::" for the definition of a static member, whose declaration sits in
+// its class while the definition stands at file scope.
+std::string outerScopes(Dwarf_Die* variable)
+{
+    Dwarf_Attribute attr;
+    Dwarf_Die declaration;
+    if (!dwarf_attr(variable, DW_AT_specification, &attr) ||
+        !dwarf_formref_die(&attr, &declaration))
+        return std::string();
+    Dwarf_Die* scopes = nullptr;
+    const int count = dwarf_getscopes_die(&declaration, &scopes);
+    std::string prefix;
+    // scopes[0] is the declaration itself and the last one its unit.
+    for (int i = count - 2; i >= 1; --i) {
+        const char* name = dwarf_diename(&scopes[i]);
+        prefix += name ? name : "(anonymous)";
+        prefix += "::";
+    }
+    std::free(scopes);
+    return prefix;
+}
+
 // Fills the name, type and size of a variable entry; false without a name.
 bool describe(Dwarf_Die* variable, uint64_t modBase, const std::string& prefix, SymbolInfo* symbol)
 {
@@ -158,7 +185,7 @@ bool describe(Dwarf_Die* variable, uint64_t modBase, const std::string& prefix, 
         name = dwarf_formstring(&attr);
     if (!name)
         return false;
-    setSymbolName(symbol, (prefix + name).c_str());
+    setSymbolName(symbol, (prefix.empty() ? outerScopes(variable) + name : prefix + name).c_str());
     symbol->modBase = modBase;
     symbol->tag = kSymTagData;
     Dwarf_Die type;
