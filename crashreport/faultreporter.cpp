@@ -59,6 +59,18 @@ namespace {
 // The thread writing a report, 0 when none is.
 std::atomic<pid_t> g_writerThread{0};
 
+// When the last report was done, in seconds of the monotonic clock; 0 for never.
+std::atomic<int64_t> g_lastReportEnd{0};
+constexpr int64_t kRecentSeconds = 10;
+
+int64_t monotonicSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    // Never 0, which stands for "no report yet".
+    return static_cast<int64_t>(now.tv_sec) + 1;
+}
+
 // A report that takes longer than this is stuck (for example on a lock the
 // crashed code held) and is ended, so the crash is still handed on.
 constexpr time_t kWatchdogSeconds = 20;
@@ -66,6 +78,7 @@ constexpr time_t kWatchdogSeconds = 20;
 // A runaway recursion leaves more frames than anyone reads; its report lists
 // the innermost ones, which show the recursion and where it broke.
 constexpr unsigned kOverflowFrames = 256;
+constexpr unsigned kMaxFrames = 65536;
 
 // Room for the stack walk, the symbol lookups and the report's buffers when
 // the crash is a stack overflow and the thread's own stack is used up.
@@ -101,6 +114,8 @@ constexpr struct
 };
 constexpr uint32_t kAccessViolation = 0xC0000005;
 constexpr uint32_t kStackOverflow = 0xC00000FD;
+
+bool readMemory(uint64_t address, void* buffer, size_t size, bool* unsure = nullptr);
 
 pid_t currentThread()
 {
@@ -433,6 +448,17 @@ void CFaultReporter::OnSignal(int signal, siginfo_t* detail, void* contextRecord
     }
     FaultInfo info{ExceptionCodeFromSignal(signal, detail, context), reg(context, REG_RIP), context,
                    signal, detail};
+    // A breakpoint instruction has already run when its trap arrives: the
+    // report names the instruction itself, as it names a faulting one.
+    static ucontext_t trapContext;
+    uint8_t instruction = 0;
+    if (signal == SIGTRAP && detail->si_code == SI_KERNEL && info.address != 0 &&
+        readMemory(info.address - 1, &instruction, 1) && instruction == 0xCC) {
+        std::memcpy(&trapContext, context, sizeof trapContext);
+        --info.address;
+        trapContext.uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(info.address);
+        info.context = &trapContext;
+    }
     // After an uncaught exception was reported, its abort only ends the process.
     if (signal == SIGABRT && m_bTerminateReported) {
         HandOn(&info);
@@ -440,7 +466,8 @@ void CFaultReporter::OnSignal(int signal, siginfo_t* detail, void* contextRecord
     }
     if (!EnterWriter())
         return;
-    FaultFilter(&info);
+    if (!ReportedJustNow())
+        FaultFilter(&info);
     LeaveWriter();
     HandOn(&info);
 }
@@ -473,7 +500,8 @@ void CFaultReporter::OnTerminate()
                    &context, 0, nullptr};
     if (EnterWriter()) {
         m_bTerminateReported = true;
-        FaultFilter(&info);
+        if (!ReportedJustNow())
+            FaultFilter(&info);
         LeaveWriter();
     }
     HandOn(&info);
@@ -496,7 +524,16 @@ bool CFaultReporter::EnterWriter()
 
 void CFaultReporter::LeaveWriter()
 {
+    g_lastReportEnd.store(monotonicSeconds());
     g_writerThread.store(0);
+}
+
+bool CFaultReporter::ReportedJustNow()
+{
+    // A thread that crashes while the process goes down after another
+    // thread's crash would only replace the report of the crash that matters.
+    const int64_t last = g_lastReportEnd.load();
+    return last != 0 && monotonicSeconds() - last < kRecentSeconds;
 }
 
 void CFaultReporter::OnWatchdog(int signal, siginfo_t* detail, void* context)
@@ -671,12 +708,18 @@ void CFaultReporter::WriteCallStack(ucontext_t* context, bool withVariables)
     } symbol;
     static char modulePath[kPathSize];
     unsigned frames = 0;
+    uint64_t previousPC = 0;
+    uint64_t previousFrame = 0;
     while (m_pfnStackWalk(kMachineAmd64, m_hProcess, currentThread(), &frame, context, nullptr,
                           m_pfnSymFunctionTableAccess, m_pfnSymGetModuleBase, nullptr)) {
         if (frame.addrFrame.offset == 0)
             break;
-        if (m_bStackOverflow && ++frames > kOverflowFrames)
+        // A damaged stack can lead the walk round in a circle.
+        if (++frames > (m_bStackOverflow ? kOverflowFrames : kMaxFrames) ||
+            (frame.addrPC.offset == previousPC && frame.addrFrame.offset == previousFrame))
             break;
+        previousPC = frame.addrPC.offset;
+        previousFrame = frame.addrFrame.offset;
         const uint64_t pc = frame.addrPC.offset;
         ReportPrintf("%08llX  %08llX  ", static_cast<unsigned long long>(pc),
                      static_cast<unsigned long long>(frame.addrFrame.offset));
@@ -911,7 +954,8 @@ bool readMemory(uint64_t address, void* buffer, size_t size, bool* unsure)
     iovec local{buffer, size};
     iovec remote{reinterpret_cast<void*>(address), size};
     const ssize_t done = ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0);
-    *unsure = done < 0 && errno != EFAULT;
+    if (unsure)
+        *unsure = done < 0 && errno != EFAULT;
     return done == static_cast<ssize_t>(size);
 }
 

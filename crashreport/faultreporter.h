@@ -68,6 +68,7 @@ private:
     static void OnWatchdog(int signal, siginfo_t* detail, void* context);
     static bool EnterWriter();
     static void LeaveWriter();
+    static bool ReportedJustNow();
 
     static void FaultFilter(const FaultInfo* info);
     static void HandOn(const FaultInfo* info);

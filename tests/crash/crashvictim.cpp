@@ -1,6 +1,7 @@
 // A program that crashes on purpose, in the way its argument names, so that
 // the tests can read the report it leaves:
-//   crashvictim null-write|divide|abort|throw|recursion|null-call|thread
+//   crashvictim null-write|divide|abort|throw|recursion|null-call|thread|
+//               two-threads|illegal|breakpoint
 // Every crashing function holds an int and a character pointer, which the
 // report must show. The lines the tests look for carry a "crash:" comment.
 #include "faultreporter.h"
@@ -116,6 +117,38 @@ __attribute__((noinline, no_sanitize("undefined"))) void crashOnThread()
     *reinterpret_cast<volatile int*>(g_uNowhere) = nCount + pszText[0]; // crash: thread
 }
 
+__attribute__((noinline)) void crashIllegal()
+{
+    int nCount = 42;
+    char* pszText = g_szMessage;
+    if (nCount == 42 && pszText[0] == 'b')
+        __builtin_trap(); // crash: illegal
+}
+
+__attribute__((noinline)) void crashBreakpoint()
+{
+    int nCount = 42;
+    char* pszText = g_szMessage;
+    if (nCount == 42 && pszText[0] == 'b')
+        __asm__ volatile("int3"); // crash: breakpoint
+}
+
+// Two threads crash at once: one report is written, and neither waits forever.
+void crashTwoThreads()
+{
+    std::atomic<int> ready{0};
+    auto crash = [&ready] {
+        ++ready;
+        while (ready < 2) {
+        }
+        crashOnThread();
+    };
+    std::thread first(crash);
+    std::thread second(crash);
+    first.join();
+    second.join();
+}
+
 int main(int argc, char* argv[])
 {
     if (argc != 2)
@@ -134,6 +167,12 @@ int main(int argc, char* argv[])
         return crashRecursion(0);
     } else if (std::strcmp(how, "null-call") == 0) {
         crashNullCall();
+    } else if (std::strcmp(how, "illegal") == 0) {
+        crashIllegal();
+    } else if (std::strcmp(how, "breakpoint") == 0) {
+        crashBreakpoint();
+    } else if (std::strcmp(how, "two-threads") == 0) {
+        crashTwoThreads();
     } else if (std::strcmp(how, "thread") == 0) {
         // The main thread keeps working while the second one crashes.
         std::atomic<bool> started{false};

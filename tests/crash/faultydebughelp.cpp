@@ -1,8 +1,12 @@
 // A debug-help library that faults in its stack walk, standing in for a
 // broken one: the writer must end its report and still hand the crash on.
+// With FAULTY_DEBUGHELP_HANG set it never returns from SymInitialize instead,
+// as when the crash left a lock held that the library needs.
 #include "debughelp.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace {
 volatile uintptr_t g_uNowhere = 0;
@@ -12,6 +16,8 @@ extern "C" {
 
 bool SymInitialize(pid_t, const char*, bool)
 {
+    while (std::getenv("FAULTY_DEBUGHELP_HANG"))
+        ::pause();
     return true;
 }
 
