@@ -9,7 +9,8 @@ namespace debughelp::internal {
 // The type id of a debugging entry: its offset in the module's DWARF.
 uint32_t typeIdOf(Dwarf_Die* die);
 
-// The entry's DW_AT_type, following abstract origins and specifications.
+// The entry's DW_AT_type, also where it is given by an abstract origin or by the
+// declaration an out-of-class definition refers to.
 bool typeOf(Dwarf_Die* die, Dwarf_Die* type);
 
 // Follows typedefs and cv-qualifiers down to the type they name.
