@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 // Report lines in failure messages as text.
 void PrintTo(const QString& text, std::ostream* out)
@@ -39,7 +41,8 @@ using Environment = std::map<std::string, const char*>; // null value: unset
 
 // Runs a program with changes to the environment and returns its wait
 // status, or -1 when it did not end within a minute (a hanging writer).
-int run(const QString& program, const QStringList& args, const Environment& environment)
+int run(const QString& program, const QStringList& args, const Environment& environment,
+        const QString& coreFolder = QString())
 {
     const QByteArray path = QFile::encodeName(program);
     std::vector<QByteArray> argBytes{path};
@@ -49,9 +52,16 @@ int run(const QString& program, const QStringList& args, const Environment& envi
     if (pid < 0)
         return -1;
     if (pid == 0) {
-        // No core files from the crashes the tests cause.
-        const rlimit noCore{0, 0};
-        ::setrlimit(RLIMIT_CORE, &noCore);
+        // No core files from the crashes the tests cause, unless asked for.
+        if (coreFolder.isEmpty()) {
+            const rlimit noCore{0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+        } else {
+            const rlimit anyCore{RLIM_INFINITY, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_CORE, &anyCore);
+            if (::chdir(QFile::encodeName(coreFolder).constData()) != 0)
+                ::_exit(126);
+        }
         for (const auto& [name, value] : environment) {
             if (value)
                 ::setenv(name.c_str(), value, 1);
@@ -401,6 +411,34 @@ TEST(CrashReportValues, ACallToNowhereShowsNoModuleAndTheCaller)
     const int stack = report.findExact("Address   Frame     Function            SourceFile");
     EXPECT_NE(report.find("00000000  " + kAddress + "  0000:00000000 "), -1);
     EXPECT_EQ(report.find(".*crashNullCall\\(\\).*", stack), stack + 2);
+}
+
+TEST(CrashReportHandOn, ACoreIsDumpedWhereCoreDumpsAreEnabled)
+{
+    const QByteArray pattern =
+        testsupport::readFile(QStringLiteral("/proc/sys/kernel/core_pattern"));
+    if (pattern.isEmpty() || pattern.startsWith('|') || pattern.contains('/'))
+        GTEST_SKIP() << "core files are not written to the working folder here";
+    QTemporaryDir temp;
+    const QByteArray tempPath = QFile::encodeName(temp.path());
+    const rlimit limit{RLIM_INFINITY, RLIM_INFINITY};
+    rlimit hard{};
+    ::getrlimit(RLIMIT_CORE, &hard);
+    if (hard.rlim_max != limit.rlim_max)
+        GTEST_SKIP() << "core files are limited here";
+    // AddressSanitizer turns core files off for the processes it runs in.
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "AddressSanitizer disables core dumps";
+    const std::vector<std::pair<const char*, int>> kinds{{"abort", SIGABRT},
+                                                         {"null-write", SIGSEGV}};
+    for (const auto& [mode, signal] : kinds) {
+        const int status = run(QStringLiteral(CRASH_VICTIM), {QLatin1String(mode)},
+                               {{"TEMP", tempPath.constData()}}, temp.path());
+        ASSERT_TRUE(WIFSIGNALED(status)) << mode;
+        EXPECT_EQ(WTERMSIG(status), signal) << mode;
+        EXPECT_TRUE(WCOREDUMP(status)) << mode;
+        EXPECT_TRUE(QFileInfo::exists(temp.filePath(QStringLiteral("crashvictim.err")))) << mode;
+    }
 }
 
 TEST(CrashReportPath, FollowsTheProgramNameAndTheTemporaryFolder)
