@@ -318,6 +318,31 @@ TEST(CrashReportWithoutSymbols, EndsAfterTheRegistersWithoutTheLibrary)
     EXPECT_EQ(linesAfterFlags(report), QStringList({"", "**** End Of Report"}));
 }
 
+TEST(CrashReportWithoutSymbols, AMissingEntryPointDisablesOnlyWhatNeedsIt)
+{
+    // Without SymFromAddr and SymGetTypeInfo.
+    QTemporaryDir folder;
+    const QString program = copyVictim(folder, QStringLiteral(PARTIAL_DEBUGHELP));
+    const QByteArray tempPath = QFile::encodeName(folder.path());
+    expectEndedBy(run(program, {QStringLiteral("null-write")}, {{"TEMP", tempPath.constData()}}),
+                  SIGSEGV);
+    const Report report = readReport(folder.filePath(QStringLiteral("crashvictim.err")));
+    ASSERT_TRUE(report.exists());
+    expectWholeReport(report, QStringLiteral("Exception code: C0000005 ACCESS_VIOLATION"));
+    // Frames by module, segment and offset, still with their source lines.
+    const QString frame = kAddress + "  " + kAddress + "  [0-9A-F]{4}:[0-9A-F]{8} " +
+                          QRegularExpression::escape(program) + "  \\S*crashvictim\\.cpp line " +
+                          QString::number(crashLine("null-write"));
+    const int locals = report.findExact("**** Local Variables And Parameters");
+    EXPECT_NE(report.find(frame), -1);
+    const int withVariables = report.find(frame, locals);
+    ASSERT_NE(withVariables, -1);
+    // Variables by their size alone: no type names, a pointer as a number.
+    EXPECT_EQ(report.lines[withVariables + 1], "\tLocal (nCount) = <0x2A>");
+    EXPECT_NE(report.find("\tLocal \\(pszText\\) = <[0-9A-F]+>", withVariables), -1);
+    EXPECT_NE(report.findExact("\t(g_nVictimRuns) = <0x1>", locals), -1);
+}
+
 TEST(CrashReportWithoutSymbols, AFaultInsideTheWriterEndsTheReportAndTheCrashGoesOn)
 {
     // This library faults in its stack walk.
