@@ -82,8 +82,11 @@ bool SymInitialize(pid_t process, const char* searchPath, bool invadeProcess)
     if (process != ::getpid())
         return false;
     Session& state = session();
-    if (state.dwfl)
-        return false; // already open, as for a second initialisation elsewhere
+    // A session left open (a report cut short) gives way to a fresh one.
+    if (state.dwfl) {
+        dwfl_end(state.dwfl);
+        state.dwfl = nullptr;
+    }
     // A search path replaces the standard places of separate debug files.
     static char* debugPath = nullptr;
     std::free(debugPath);
