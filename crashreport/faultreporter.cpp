@@ -221,25 +221,53 @@ int searchModule(dl_phdr_info* info, size_t, void* data)
     return 0;
 }
 
+// Maps a stack for the crash handlers and makes it the calling thread's
+// alternate signal stack; its size goes to `size`, null when that fails.
+void* installAltStack(size_t* size, stack_t* previous)
+{
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    void* area = ::mmap(nullptr, kAltStackSize + page, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (area == MAP_FAILED)
+        return nullptr;
+    // A guard page below, so that an overflow of this stack faults at once.
+    ::mprotect(area, page, PROT_NONE);
+    stack_t stack{};
+    stack.ss_sp = static_cast<char*>(area) + page;
+    stack.ss_size = kAltStackSize;
+    if (::sigaltstack(&stack, previous) != 0) {
+        ::munmap(area, kAltStackSize + page);
+        return nullptr;
+    }
+    *size = kAltStackSize + page;
+    return area;
+}
+
+void removeAltStack(void* area, size_t size, const stack_t* previous)
+{
+    if (!area)
+        return;
+    ::sigaltstack(previous, nullptr);
+    ::munmap(area, size);
+}
+
 } // namespace
+
+CFaultReporter::CThreadStack::CThreadStack()
+{
+    m_pStack = installAltStack(&m_nSize, &m_previous);
+}
+
+CFaultReporter::CThreadStack::~CThreadStack()
+{
+    removeAltStack(m_pStack, m_nSize, &m_previous);
+}
 
 CFaultReporter::CFaultReporter()
 {
     // 1. The crash handlers, on a stack of their own so that a stack overflow
     //    can be reported too.
-    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-    void* area = ::mmap(nullptr, kAltStackSize + page, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (area != MAP_FAILED) {
-        // A guard page below, so that an overflow of this stack faults at once.
-        ::mprotect(area, page, PROT_NONE);
-        m_pAltStack = area;
-        m_nAltStackSize = kAltStackSize + page;
-        stack_t stack{};
-        stack.ss_sp = static_cast<char*>(area) + page;
-        stack.ss_size = kAltStackSize;
-        ::sigaltstack(&stack, &m_previousAltStack);
-    }
+    m_pAltStack = installAltStack(&m_nAltStackSize, &m_previousAltStack);
     struct sigaction action
     {
     };
@@ -306,11 +334,8 @@ CFaultReporter::~CFaultReporter()
             ::sigaction(kSignals[i], &m_previousActions[i], nullptr);
     }
     std::set_terminate(m_pfnPreviousTerminate);
-    if (m_pAltStack) {
-        ::sigaltstack(&m_previousAltStack, nullptr);
-        ::munmap(m_pAltStack, m_nAltStackSize);
-        m_pAltStack = nullptr;
-    }
+    removeAltStack(m_pAltStack, m_nAltStackSize, &m_previousAltStack);
+    m_pAltStack = nullptr;
 }
 
 bool CFaultReporter::MakeReportPath(const char* exePath, const char* tempDir, char* path,

@@ -58,6 +58,24 @@ public:
     static bool LocateInModule(uint64_t address, char* path, size_t pathSize, unsigned* section,
                                uint32_t* offset, uint64_t* moduleBase = nullptr);
 
+    // Gives the calling thread a stack of its own for the crash handlers while
+    // the object lives, so that a stack overflow on that thread is reported
+    // too (the thread that built the reporter has one already). Create it
+    // first thing in a thread's function; it must end on the same thread.
+    class CThreadStack
+    {
+    public:
+        CThreadStack();
+        ~CThreadStack();
+        CThreadStack(const CThreadStack&) = delete;
+        CThreadStack& operator=(const CThreadStack&) = delete;
+
+    private:
+        void* m_pStack = nullptr;
+        size_t m_nSize = 0;
+        stack_t m_previous{};
+    };
+
     // Tests crash the program on purpose to read its report. Only they set
     // BRISOLDE_TEST_CRASH to "null-write", so no user gets here by accident.
     static void CrashIfTestAsks();

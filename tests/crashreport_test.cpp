@@ -242,7 +242,7 @@ TEST_P(CrashReportTest, IsWrittenInFullAndTheCrashGoesOn)
     ASSERT_NE(text, -1);
     EXPECT_LT(count, frameEnd);
     EXPECT_LT(text, frameEnd);
-    if (std::string(kind.mode) != "recursion") {
+    if (std::string(kind.marker) != "recursion") {
         EXPECT_EQ(report.lines[count], "\tLocal (nCount) int = <0x2A>");
     }
 
@@ -271,6 +271,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "crashOnThread()", true},
         CrashKind{"two-threads", "thread", SIGSEGV, "Exception code: C0000005 ACCESS_VIOLATION",
                   "crashOnThread()", true},
+        CrashKind{"thread-recursion", "recursion", SIGSEGV,
+                  "Exception code: C00000FD STACK_OVERFLOW", "crashRecursion(int)", true},
         CrashKind{"illegal", "illegal", SIGILL, "Exception code: C000001D ILLEGAL_INSTRUCTION",
                   "crashIllegal()", true},
         CrashKind{"breakpoint", "breakpoint", SIGTRAP, "Exception code: 80000003 BREAKPOINT",

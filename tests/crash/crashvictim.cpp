@@ -1,7 +1,7 @@
 // A program that crashes on purpose, in the way its argument names, so that
 // the tests can read the report it leaves:
 //   crashvictim null-write|divide|abort|throw|recursion|null-call|thread|
-//               two-threads|illegal|breakpoint
+//               two-threads|thread-recursion|illegal|breakpoint
 // Every crashing function holds an int and a character pointer, which the
 // report must show. The lines the tests look for carry a "crash:" comment.
 #include "faultreporter.h"
@@ -173,6 +173,12 @@ int main(int argc, char* argv[])
         crashBreakpoint();
     } else if (std::strcmp(how, "two-threads") == 0) {
         crashTwoThreads();
+    } else if (std::strcmp(how, "thread-recursion") == 0) {
+        std::thread worker([] {
+            CFaultReporter::CThreadStack stack;
+            crashRecursion(0);
+        });
+        worker.join();
     } else if (std::strcmp(how, "thread") == 0) {
         // The main thread keeps working while the second one crashes.
         std::atomic<bool> started{false};
