@@ -268,9 +268,7 @@ CFaultReporter::CFaultReporter()
     // 1. The crash handlers, on a stack of their own so that a stack overflow
     //    can be reported too.
     m_pAltStack = installAltStack(&m_nAltStackSize, &m_previousAltStack);
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_sigaction = &CFaultReporter::OnSignal;
     // No deferring: a fault inside the writer comes back here at once and
     // ends the report instead of killing the process outright.
@@ -473,6 +471,13 @@ void CFaultReporter::OnSignal(int signal, siginfo_t* detail, void* contextRecord
     }
     FaultInfo info{ExceptionCodeFromSignal(signal, detail, context), reg(context, REG_RIP), context,
                    signal, detail};
+    // After an uncaught exception was reported, its abort only ends the process.
+    if (signal == SIGABRT && m_bTerminateReported) {
+        HandOn(&info);
+        return;
+    }
+    if (!EnterWriter())
+        return;
     // A breakpoint instruction has already run when its trap arrives: the
     // report names the instruction itself, as it names a faulting one.
     static ucontext_t trapContext;
@@ -484,13 +489,6 @@ void CFaultReporter::OnSignal(int signal, siginfo_t* detail, void* contextRecord
         trapContext.uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(info.address);
         info.context = &trapContext;
     }
-    // After an uncaught exception was reported, its abort only ends the process.
-    if (signal == SIGABRT && m_bTerminateReported) {
-        HandOn(&info);
-        return;
-    }
-    if (!EnterWriter())
-        return;
     if (!ReportedJustNow())
         FaultFilter(&info);
     LeaveWriter();
@@ -579,12 +577,8 @@ void CFaultReporter::FaultFilter(const FaultInfo* info)
     if (m_hReportFile < 0)
         return;
 
-    struct sigaction watchdog
-    {
-    };
-    struct sigaction previousAlarm
-    {
-    };
+    struct sigaction watchdog = {};
+    struct sigaction previousAlarm = {};
     watchdog.sa_sigaction = &CFaultReporter::OnWatchdog;
     watchdog.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
     sigemptyset(&watchdog.sa_mask);

@@ -4,9 +4,12 @@
 // the temporary folder, and hands the crash on to whatever handled it before,
 // so the process still ends the way it would have.
 //
-// Threads: the handlers run on the crashing thread. Only one thread writes at
-// a time; a thread that crashes meanwhile waits for the first report, which
-// normally ends the process.
+// Threads: the handlers run on the crashing thread, on the stack set aside
+// for them (CThreadStack for threads other than the first). One thread writes
+// at a time; a thread that crashes meanwhile waits for that report, which
+// normally ends the process, and one that crashes within seconds after it
+// hands its crash on unreported, since the first report is the one that
+// tells what happened.
 #pragma once
 
 #include "debughelp.h"
@@ -46,7 +49,6 @@ public:
     // The report path for an executable and a temporary folder (null or empty
     // when none is set): false when it does not fit `size`.
     static bool MakeReportPath(const char* exePath, const char* tempDir, char* path, size_t size);
-    static const char* ReportPath() { return m_szReportPath; }
 
     // The exception code of a signal, as the report names it.
     static uint32_t ExceptionCodeFromSignal(int signal, const siginfo_t* detail,

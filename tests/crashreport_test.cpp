@@ -507,9 +507,7 @@ TEST(CrashReportPath, IsCreatedSafelyAndReplacesThePreviousReport)
                       {{"TEMP", tempPath.constData()}}),
                   SIGABRT);
     EXPECT_EQ(testsupport::readFile(precious), "keep me");
-    struct stat info
-    {
-    };
+    struct stat info = {};
     ASSERT_EQ(::lstat(QFile::encodeName(reportPath).constData(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -576,23 +574,17 @@ TEST(CrashReportCodes, SignalsMapToTheExceptionCodesOfTheReport)
 
 TEST(CrashReportLifetime, TheHandlingBeforeIsPutBackAtExit)
 {
-    struct sigaction before
-    {
-    };
+    struct sigaction before = {};
     ::sigaction(SIGSEGV, nullptr, &before);
     const std::terminate_handler terminateBefore = std::get_terminate();
     {
         CFaultReporter reporter;
-        struct sigaction during
-        {
-        };
+        struct sigaction during = {};
         ::sigaction(SIGSEGV, nullptr, &during);
         EXPECT_NE(during.sa_sigaction, before.sa_sigaction);
         EXPECT_NE(std::get_terminate(), terminateBefore);
     }
-    struct sigaction after
-    {
-    };
+    struct sigaction after = {};
     ::sigaction(SIGSEGV, nullptr, &after);
     EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
     // The C library adds its return trampoline's flag (SA_RESTORER) on the way in.
