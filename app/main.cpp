@@ -28,7 +28,6 @@ bool hasDisplay()
 
 int main(int argc, char* argv[])
 {
-    CFaultReporter::CrashIfTestAsks();
     if (!hasDisplay()) {
         std::fprintf(stderr,
                      "brisolde: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are "
@@ -38,6 +37,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     QApplication application(argc, argv);
+    CFaultReporter::CrashIfTestAsks();
     QApplication::setApplicationName(QStringLiteral("Brisolde"));
     QApplication::setApplicationVersion(QStringLiteral(BRISOLDE_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Tolvern Midi Applications"));

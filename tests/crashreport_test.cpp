@@ -598,7 +598,9 @@ TEST(CrashReportProgram, ThePlayerReportsItsOwnCrash)
     QTemporaryDir temp;
     const QByteArray tempPath = QFile::encodeName(temp.path());
     const int status = run(QStringLiteral(BRISOLDE_PROGRAM), {},
-                           {{"TEMP", tempPath.constData()}, {"BRISOLDE_TEST_CRASH", "null-write"}});
+                           {{"TEMP", tempPath.constData()},
+                            {"BRISOLDE_TEST_CRASH", "null-write"},
+                            {"QT_QPA_PLATFORM", "offscreen"}});
     expectEndedBy(status, SIGSEGV);
     const Report report = readReport(temp.filePath(QStringLiteral("brisolde.err")));
     ASSERT_TRUE(report.exists());
