@@ -364,6 +364,20 @@ TEST(CrashReportWithoutSymbols, AFaultInsideTheWriterEndsTheReportAndTheCrashGoe
                      "", "**** End Of Report"}));
 }
 
+TEST(CrashReportWithoutSymbols, EndsAtOnceWhenTheLibraryCannotStart)
+{
+    QTemporaryDir folder;
+    const QString program = copyVictim(folder, QStringLiteral(FAULTY_DEBUGHELP));
+    const QByteArray tempPath = QFile::encodeName(folder.path());
+    expectEndedBy(run(program, {QStringLiteral("abort")},
+                      {{"TEMP", tempPath.constData()}, {"FAULTY_DEBUGHELP_FAIL", "1"}}),
+                  SIGABRT);
+    const Report report = readReport(folder.filePath(QStringLiteral("crashvictim.err")));
+    ASSERT_TRUE(report.exists());
+    // No blank line before the end marker here.
+    EXPECT_EQ(linesAfterFlags(report), QStringList({"**** End Of Report"}));
+}
+
 TEST(CrashReportWithoutSymbols, AWriterThatHangsIsEndedAndTheCrashGoesOn)
 {
     QTemporaryDir folder;

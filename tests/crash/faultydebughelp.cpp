@@ -1,7 +1,8 @@
 // A debug-help library that faults in its stack walk, standing in for a
 // broken one: the writer must end its report and still hand the crash on.
 // With FAULTY_DEBUGHELP_HANG set it never returns from SymInitialize instead,
-// as when the crash left a lock held that the library needs.
+// as when the crash left a lock held that the library needs; with
+// FAULTY_DEBUGHELP_FAIL its SymInitialize fails.
 #include "debughelp.h"
 
 #include <cstdint>
@@ -18,7 +19,7 @@ bool SymInitialize(pid_t, const char*, bool)
 {
     while (std::getenv("FAULTY_DEBUGHELP_HANG"))
         ::pause();
-    return true;
+    return !std::getenv("FAULTY_DEBUGHELP_FAIL");
 }
 
 __attribute__((no_sanitize("undefined"))) bool
