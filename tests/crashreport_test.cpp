@@ -433,6 +433,8 @@ TEST(CrashReportValues, EveryKindOfVariableIsShownAsItsTypeSays)
               QStringList({"\t\t from", "\t\t\t x = <0x1>", "\t\t\t y = <0x2>",
                            "\t\t\t weight = <0.500000>", "\t\t to", "\t\t\t x = <0x3>",
                            "\t\t\t y = <0x4>", "\t\t\t weight = <1.500000>", ""}));
+    // A value of a length no scalar has (here nine characters) gets no text.
+    EXPECT_NE(report.findExact("\t(g_szMessage)", globals), -1);
     // An unreadable variable gives up its own line only.
     const int guarded = report.findExact("Symbol g_guardedPage", globals);
     EXPECT_NE(guarded, -1);
