@@ -1,8 +1,13 @@
 #include "brisoldeapp.h"
+#include "faultreporter.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+
+// The crash report writer is built before every other global object of the
+// program, so that a crash anywhere after it is reported.
+CFaultReporter theFaultReporter __attribute__((init_priority(101)));
 
 // The application object is one of the program's global objects, built before main runs.
 CBrisoldeApp theApp;
@@ -32,6 +37,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     QApplication application(argc, argv);
+    CFaultReporter::CrashIfTestAsks();
     QApplication::setApplicationName(QStringLiteral("Brisolde"));
     QApplication::setApplicationVersion(QStringLiteral(BRISOLDE_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Tolvern Midi Applications"));
