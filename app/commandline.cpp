@@ -43,6 +43,9 @@ CCommandLineInfo ParseCommandLine(const QList<QByteArray>& arguments)
     bool printTo = false;
     int printToParameters = 0;
     for (const QByteArray& argument : arguments) {
+        // An empty argument names nothing.
+        if (argument.isEmpty())
+            continue;
         const bool dash = argument.startsWith('-') && argument.size() > 1;
         const bool slash = argument.startsWith('/') && argument.size() > 1 &&
                            switchOf(argument.mid(1)) != Switch::None;

@@ -1,12 +1,222 @@
 #include "filesview.h"
 
+#include "images.h"
+#include "profilenames.h"
+#include "resource.h"
+#include "winapp.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QMouseEvent>
+
+#include <cstring>
+#include <dirent.h>
+#include <locale.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Each row keeps its name's bytes, which need not be UTF-8.
+constexpr int kNameRole = Qt::UserRole;
+
+std::string defaultDirectory()
+{
+    const framework::WinApp* app = framework::AfxGetApp();
+    const std::string fallback = profile::defaultDirectoryDefault();
+    return app ? app->GetProfileString(profile::kSettings, profile::kDefaultDirectory,
+                                       fallback.c_str())
+               : fallback;
+}
+
+std::string lowerAscii(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return text;
+}
+
+} // namespace
+
 CFilesView::CFilesView(QWidget* parent) : QTreeWidget(parent)
 {
     setObjectName(QStringLiteral("filesView"));
-    setHeaderLabels({QStringLiteral("File Name"), QStringLiteral("Date"), QStringLiteral("Size")});
     setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSortingEnabled(false);
 }
 
 CFilesView::~CFilesView() = default;
 
-void CFilesView::PlayNextFile() {}
+void CFilesView::OnInitialUpdate()
+{
+    framework::View::OnInitialUpdate();
+    InitColumns();
+}
+
+void CFilesView::OnUpdate(framework::View*, std::intptr_t, QObject*)
+{
+    InitColumns();
+    FillFileList();
+}
+
+void CFilesView::InitColumns()
+{
+    if (!m_bFirstUpdate)
+        return;
+    // Report view, one row selected at a time, the selection shown always, whole rows.
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setAllColumnsShowFocus(true);
+    setColumnCount(3);
+    setHeaderLabels({QStringLiteral("File Name"), QStringLiteral("Date"), QStringLiteral("Size")});
+    headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    headerItem()->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+    header()->setSectionsClickable(false);
+    header()->setStretchLastSection(false);
+    setColumnWidth(0, 240);
+    setColumnWidth(1, 160);
+    setColumnWidth(2, 80);
+    m_imageList = res::splitStrip(res::loadBitmap(IDB_ITEM_IMAGES), res::kItemImageSize);
+    setIconSize(QSize(res::kItemImageSize, res::kItemImageSize));
+    m_bFirstUpdate = false;
+}
+
+bool CFilesView::HasExtension(const char* name, const char* ext)
+{
+    const char* dot = std::strrchr(name, '.');
+    const std::string extension = dot ? std::string(dot) : std::string();
+    return lowerAscii(extension) == lowerAscii(ext);
+}
+
+bool CFilesView::IsMidiFile(const char* name)
+{
+    return HasExtension(name, ".mid") || HasExtension(name, ".rmi");
+}
+
+std::string CFilesView::FormatDate(std::time_t time)
+{
+    // The C locale whatever the user's: English month names, 24-hour clock.
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    std::tm local{};
+    if (!::localtime_r(&time, &local) || !cLocale)
+        return {};
+    char buffer[128];
+    const std::size_t length = ::strftime_l(buffer, sizeof buffer, "%d %b %Y %H:%M:%S", &local,
+                                            cLocale);
+    return std::string(buffer, length);
+}
+
+void CFilesView::FillFileList()
+{
+    clear();
+    const std::string directory = defaultDirectory();
+    DIR* dir = ::opendir(directory.c_str());
+    if (!dir)
+        return;
+    const QIcon note(m_imageList.value(res::kImageNote));
+    QList<QTreeWidgetItem*> rows;
+    std::string path = directory;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' || !IsMidiFile(name))
+            continue;
+        // Links count as what they point at; dangling ones, directories and
+        // anything but regular files are left out.
+        path.resize(directory.size());
+        path += name;
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        auto* row = new QTreeWidgetItem;
+        row->setText(0, QFile::decodeName(QByteArray(name)));
+        row->setData(0, kNameRole, QByteArray(name));
+        row->setText(1, QString::fromStdString(FormatDate(st.st_mtime)));
+        row->setText(2, QString::number(static_cast<qint64>(st.st_size)));
+        row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+        row->setIcon(0, note);
+        rows.append(row);
+    }
+    ::closedir(dir);
+    addTopLevelItems(rows);
+}
+
+int CFilesView::GetSelectedIndex() const
+{
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        if (topLevelItem(i)->isSelected())
+            return i;
+    }
+    return -1;
+}
+
+void CFilesView::ClearSelection()
+{
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        topLevelItem(i)->setSelected(false);
+}
+
+int CFilesView::SelectNextFile()
+{
+    const int count = topLevelItemCount();
+    if (count == 0)
+        return -1;
+    const int selected = GetSelectedIndex();
+    if (selected < 0) {
+        topLevelItem(0)->setSelected(true);
+        return 0;
+    }
+    if (selected < count - 1) {
+        ClearSelection();
+        topLevelItem(selected + 1)->setSelected(true);
+        return selected + 1;
+    }
+    const framework::WinApp* app = framework::AfxGetApp();
+    const int loop = app ? app->GetProfileInt(profile::kSettings, profile::kLoop,
+                                              profile::kLoopDefault)
+                         : profile::kLoopDefault;
+    ClearSelection();
+    if (profile::isOn(loop)) {
+        topLevelItem(0)->setSelected(true);
+        return 0;
+    }
+    return -1;
+}
+
+void CFilesView::PlaySelectedFile()
+{
+    std::string path = defaultDirectory();
+    const int selected = GetSelectedIndex();
+    if (selected < 0)
+        return;
+    const QByteArray name = topLevelItem(selected)->data(0, kNameRole).toByteArray();
+    if (!IsMidiFile(name.constData()))
+        return;
+    path += name.toStdString();
+    if (framework::Document* document = GetDocument()) {
+        document->OnOpenDocument(path);
+        document->SetPathName(path, true);
+        document->UpdateAllViews(this, 0, nullptr);
+    }
+}
+
+void CFilesView::PlayNextFile()
+{
+    SelectNextFile();
+    PlaySelectedFile();
+}
+
+void CFilesView::OnDblclk()
+{
+    PlaySelectedFile();
+}
+
+void CFilesView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTreeWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        OnDblclk();
+}

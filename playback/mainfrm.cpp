@@ -271,7 +271,8 @@ QString CMainFrame::currentFileName() const
 
 void CMainFrame::SetMessageText(const QString& text)
 {
-    statusBar()->showMessage(text);
+    // The message pane itself; empty text brings the idle prompt back.
+    m_wndStatusBar.setPaneText(0, text.isEmpty() ? res::loadString(AFX_IDS_IDLEMESSAGE) : text);
 }
 
 // Engine operations.

@@ -347,10 +347,11 @@ TEST_F(MainFrameTest, OpeningRecordsTheDirectoryAndReportsAFileThatDoesNotLoad)
     EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("bad.mid"))
         << "the document still takes the path";
     EXPECT_EQ((*app->recentFileList())[0], file("bad.mid"));
-    EXPECT_TRUE(
-        frame->statusBar()->currentMessage().startsWith(QStringLiteral("Cannot play bad.mid: ")))
-        << frame->statusBar()->currentMessage().toStdString();
+    const QString said = frame->m_wndStatusBar.paneText(0);
+    EXPECT_TRUE(said.startsWith(QStringLiteral("Cannot play bad.mid: "))) << said.toStdString();
     EXPECT_TRUE(messages.isEmpty()) << "no dialog";
+    app->OpenDocumentFile(file("two.mid"));
+    EXPECT_EQ(frame->m_wndStatusBar.paneText(0), QStringLiteral("Ready"));
 }
 
 TEST_F(MainFrameTest, DroppedFilesOpenInDropOrder)
