@@ -186,7 +186,7 @@ LoadResult SmfParser::parseRiff()
     }
     // The RIFF size is often wrong in real files: walk the chunks to the file's end.
     std::uint64_t offset = 12;
-    while (size - offset >= 8) {
+    while (offset < size && size - offset >= 8) {
         const std::uint32_t length = readLittle32(p + offset + 4);
         if (hasId(p + offset, "data")) {
             const std::uint64_t begin = offset + 8;
@@ -677,7 +677,8 @@ template <typename Key>
 void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainderBits,
                             unsigned trackBits)
 {
-    // A few hundred events a track at a time stay in the cache until merged.
+    // A few hundred events a track at a time stay in the cache until merged; a
+    // short track gets less room, so that memory follows the file's size.
     constexpr std::size_t kBatch = 256;
     const Segment& segment = *m_segment;
     PodBuffer<Event>& output = *m_out;
@@ -700,7 +701,7 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
         batch.resizeForOverwrite(0);
         m_out = &batch;
         while (batch.size() == 0 && !readers[index].finished)
-            readEvents(readers[index], kBatch);
+            readEvents(readers[index], batch.capacity());
         m_out = &output;
         return batch.size() > 0;
     };
@@ -715,7 +716,8 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
     std::vector<Cursor> heap;
     heap.reserve(readers.size());
     for (std::size_t i = 0; i < readers.size(); ++i) {
-        batches[i].reserve(kBatch + 1);
+        const auto chunkBytes = static_cast<std::size_t>(readers[i].end - readers[i].p);
+        batches[i].reserve(std::min(kBatch, chunkBytes / 2 + 1));
         if (refill(i)) {
             const Event* first = batches[i].data();
             heap.push_back({keyOf(*first), first, first + batches[i].size(), i});
