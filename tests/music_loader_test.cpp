@@ -150,6 +150,10 @@ TEST(MusicLoader, ReadsRiffMidiByContent)
          music::LoadError::NotMidi, "data"},
         {"data without MThd", riff(text("MTrk0000")), music::LoadError::InvalidHeader, "MThd"},
         {"cut short", text("RIFF\x04"), music::LoadError::NotMidi, "RIFF"},
+        {"chunk length past the end",
+         cat({text("RIFF"), little32(100), text("RMID"), text("LIST"), little32(0x7C000000),
+              text("data")}),
+         music::LoadError::NotMidi, "data"},
     };
     for (const Case& c : broken) {
         const music::LoadResult result = load(c.file);

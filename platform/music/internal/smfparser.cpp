@@ -435,13 +435,34 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
     const std::uint8_t* problemAt = nullptr;
     std::string problem;
 
+    // Channel events, nearly all of a file, are written straight through `next`;
+    // everything else goes through pushPayload, with the buffer's size brought
+    // up to date before and `next` taken up again after.
+    Event* next = out.data() + out.size();
+    Event* stop = out.data() + std::min(limit, out.capacity());
+    bool reload = false;
+    const auto syncOut = [&] {
+        out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
+    };
+
     while (p < end) {
-        if (out.size() >= limit) {
-            reader.p = p;
-            reader.fine = fine;
-            reader.lastFine = lastFine;
-            reader.running = running;
-            return;
+        if (reload) {
+            next = out.data() + out.size();
+            stop = out.data() + std::min(limit, out.capacity());
+            reload = false;
+        }
+        if (next >= stop) {
+            syncOut();
+            if (out.size() >= limit) {
+                reader.p = p;
+                reader.fine = fine;
+                reader.lastFine = lastFine;
+                reader.running = running;
+                return;
+            }
+            out.reserve(std::max<std::size_t>(64, out.capacity() * 2));
+            reload = true;
+            continue;
         }
         const std::uint8_t* eventStart = p;
         std::uint32_t delta = *p;
@@ -496,19 +517,27 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
             }
             p += need;
             running = status;
-            if (reader.sysExOpen)
+            if (reader.sysExOpen) {
+                syncOut();
                 closeSysEx(reader, true);
-            Event event;
+                if (out.size() == out.capacity())
+                    out.reserve(std::max<std::size_t>(64, out.capacity() * 2));
+                next = out.data() + out.size();
+                stop = out.data() + std::min(limit, out.capacity());
+            }
+            Event& event = *next++;
             event.m_time = static_cast<MusicTime>(time);
             event.m_word = data1 | (std::uint32_t{data2} << 8) | (remainder << 16);
             event.m_track = track;
             event.m_status = status;
             event.m_remainderHigh = static_cast<std::uint8_t>(remainder >> 16);
-            out.push_back(event);
             lastFine = fine;
             continue;
         }
 
+        // The rest writes through pushPayload.
+        syncOut();
+        reload = true;
         if (status == 0xFF || status == 0xF0 || status == 0xF7) {
             std::uint8_t type = 0;
             if (status == 0xFF) {
@@ -650,6 +679,8 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
                "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
     }
 
+    if (!reload)
+        syncOut();
     reader.p = p;
     reader.ended = ended;
     reader.fine = ended ? fine : lastFine;
@@ -742,15 +773,24 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
     for (std::size_t i = heap.size() / 2; i-- > 0;)
         siftDown(i);
 
+    // The output is written through a plain pointer; its size is set at the end.
+    Event* out = output.data() + output.size();
+    Event* outEnd = output.data() + output.capacity();
     while (!heap.empty()) {
-        Cursor& top = heap.front();
+        Cursor top = heap.front();
         // Take every event of this track that comes before the other tracks' next.
         const Key limit = heap.size() == 1   ? ~Key{0}
                           : heap.size() == 2 ? heap[1].key
                                              : std::min(heap[1].key, heap[2].key);
         bool exhausted = false;
         do {
-            output.push_back(*top.next++);
+            if (out == outEnd) {
+                output.resizeForOverwrite(static_cast<std::size_t>(out - output.data()));
+                output.reserve(std::max<std::size_t>(64, output.capacity() * 2));
+                out = output.data() + output.size();
+                outEnd = output.data() + output.capacity();
+            }
+            *out++ = *top.next++;
             if (top.next == top.end) {
                 if (!refill(top.index)) {
                     exhausted = true;
@@ -762,13 +802,16 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
             top.key = keyOf(*top.next);
         } while (top.key < limit);
         if (exhausted) {
-            top = heap.back();
+            heap.front() = heap.back();
             heap.pop_back();
             if (heap.empty())
                 break;
+        } else {
+            heap.front() = top;
         }
         siftDown(0);
     }
+    output.resizeForOverwrite(static_cast<std::size_t>(out - output.data()));
 }
 
 void SmfParser::finish()
