@@ -754,9 +754,10 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
             heap.push_back({keyOf(*first), first, first + batches[i].size(), i});
         }
     }
-    const auto siftDown = [&heap](std::size_t at) {
+    // Puts `moving` at `at` and lets it sink to its place. It is passed by value,
+    // not stored first: reading back a cursor just written stalls the CPU.
+    const auto sink = [&heap](std::size_t at, const Cursor moving) {
         const std::size_t size = heap.size();
-        const Cursor moving = heap[at];
         for (;;) {
             std::size_t child = 2 * at + 1;
             if (child >= size)
@@ -771,7 +772,7 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
         heap[at] = moving;
     };
     for (std::size_t i = heap.size() / 2; i-- > 0;)
-        siftDown(i);
+        sink(i, heap[i]);
 
     // The output is written through a plain pointer; its size is set at the end.
     Event* out = output.data() + output.size();
@@ -802,14 +803,14 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
             top.key = keyOf(*top.next);
         } while (top.key < limit);
         if (exhausted) {
-            heap.front() = heap.back();
+            const Cursor last = heap.back();
             heap.pop_back();
             if (heap.empty())
                 break;
+            sink(0, last);
         } else {
-            heap.front() = top;
+            sink(0, top);
         }
-        siftDown(0);
     }
     output.resizeForOverwrite(static_cast<std::size_t>(out - output.data()));
 }
