@@ -710,7 +710,7 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
 {
     // A few hundred events a track at a time stay in the cache until merged; a
     // short track gets less room, so that memory follows the file's size.
-    constexpr std::size_t kBatch = 256;
+    constexpr std::size_t kBatch = 1024;
     const Segment& segment = *m_segment;
     PodBuffer<Event>& output = *m_out;
 
