@@ -20,7 +20,7 @@ void reportSegment(benchmark::State& state, const music::Segment& segment, std::
 {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
     state.counters["events"] = static_cast<double>(segment.events().size());
-    state.counters["bytes_per_event"] =
+    state.counters["segment_bytes_per_event"] =
         static_cast<double>(segment.memoryUsage()) / static_cast<double>(segment.events().size());
     state.counters["file_MB"] = static_cast<double>(bytes) / (1 << 20);
 }
