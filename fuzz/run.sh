@@ -28,4 +28,4 @@ else
 fi
 
 "$build/loader_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -max_len=1048576 -print_final_stats=1 -artifact_prefix="$build/" "${corpora[@]}"
+    -max_len=65536 -print_final_stats=1 -artifact_prefix="$build/" "${corpora[@]}"
