@@ -331,6 +331,27 @@ TEST(MusicTiming, ExactDividerMatchesDivision)
     }
 }
 
+TEST(MusicLoader, LoadsLargeFilesWhosePagesArePreparedAhead)
+{
+    // Over 4 MB of file: the event buffer's pages are prepared on a second thread.
+    constexpr std::uint32_t kNotes = 1700000;
+    Bytes events = {0x00, 0x90, 0x3C, 0x40};
+    events.reserve(3 * kNotes + 16);
+    for (std::uint32_t i = 0; i < kNotes; ++i)
+        events.insert(events.end(), {0x01, static_cast<std::uint8_t>(i % 128), 0x40});
+    const Bytes file = cat({header(0, 1, 96), track(cat({events, endOfTrack()}))});
+    ASSERT_GT(file.size(), 4u << 20);
+    const music::LoadResult result = load(file);
+    ASSERT_TRUE(result);
+    const music::Segment& segment = *result.segment;
+    ASSERT_EQ(segment.events().size(), kNotes + 2u);
+    for (std::uint32_t i = 0; i <= kNotes; ++i)
+        ASSERT_EQ(segment.events()[i].time(), static_cast<music::MusicTime>(i * 8)) << i;
+    EXPECT_EQ(segment.events()[kNotes].data1(), (kNotes - 1) % 128);
+    EXPECT_EQ(segment.length(), static_cast<music::MusicTime>(kNotes * 8));
+    EXPECT_LE(segment.memoryUsage(), 12 * segment.events().size() + (2u << 20) + 4096);
+}
+
 TEST(MusicSegment, PacksChannelEventsInTwelveBytesAndMovesItsStartPoint)
 {
     Bytes events;
