@@ -162,6 +162,15 @@ LoadResult SmfParser::fail(LoadError error, std::string reason)
     return result;
 }
 
+bool SmfParser::keepWarning() noexcept
+{
+    // Checked before a warning that may repeat all over a file is even written.
+    if (m_segment->m_warnings.size() < kMaxWarnings)
+        return true;
+    ++m_suppressedWarnings;
+    return false;
+}
+
 void SmfParser::warn(std::string text)
 {
     if (m_segment->m_warnings.size() < kMaxWarnings)
@@ -417,7 +426,8 @@ void SmfParser::closeSysEx(TrackReader& reader, bool warnUnterminated)
     reader.sysExOpen = false;
     if (warnUnterminated) {
         // Most devices act on the message once it is closed, so close it.
-        warnAt(reader.sysExAt, "SysEx message without its closing F7; F7 added");
+        if (keepWarning())
+            warnAt(reader.sysExAt, "SysEx message without its closing F7; F7 added");
         reader.sysEx.push_back(0xF7);
     }
     pushPayload(reader.sysExFine, 0xF0, 0, reader.sysEx.data(), reader.sysEx.size());
@@ -683,8 +693,10 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
         lastFine = fine;
         if (reader.sysExOpen)
             closeSysEx(reader, true);
-        warnAt(eventStart,
-               "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
+        if (keepWarning()) {
+            warnAt(eventStart,
+                   "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
+        }
     }
 
     if (!reload)
