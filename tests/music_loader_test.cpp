@@ -46,6 +46,11 @@ TEST(MusicLoader, MergesTracksByTimeThenTrackThenFileOrder)
              track(cat({{0x00, 0x92, 0x20, 0x20}, endOfTrack(96)}))});
     const music::LoadResult result = load(file);
     ASSERT_TRUE(result) << result.reason;
+    EXPECT_EQ(result.segment->indexAt(0), 0u);
+    EXPECT_EQ(result.segment->indexAt(1), 4u);
+    EXPECT_EQ(result.segment->indexAt(768), 4u);
+    EXPECT_EQ(result.segment->indexAt(769), 7u);
+    EXPECT_EQ(result.segment->indexAt(1537), 8u);
     EXPECT_EQ(lines(*result.segment),
               (Lines{"0 0 0 FF 51 03 D0 90", "0 0 0 90 40 40", "0 0 1 91 30 30", "0 0 2 92 20 20",
                      "768 250000 1 81 30 00", "768 250000 1 FF 2F", "768 250000 2 FF 2F",

@@ -49,6 +49,15 @@ bool Segment::setStartPoint(MusicTime start) noexcept
     return true;
 }
 
+std::size_t Segment::indexAt(MusicTime time) const noexcept
+{
+    const std::span<const Event> all = events();
+    const auto first =
+        std::lower_bound(all.begin(), all.end(), time,
+                         [](const Event& event, MusicTime value) { return event.time() < value; });
+    return static_cast<std::size_t>(first - all.begin());
+}
+
 MessageBytes Segment::bytes(const Event& event) const noexcept
 {
     MessageBytes result;
