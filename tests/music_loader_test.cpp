@@ -46,6 +46,11 @@ TEST(MusicLoader, MergesTracksByTimeThenTrackThenFileOrder)
              track(cat({{0x00, 0x92, 0x20, 0x20}, endOfTrack(96)}))});
     const music::LoadResult result = load(file);
     ASSERT_TRUE(result) << result.reason;
+    EXPECT_EQ(result.segment->indexAt(0), 0u);
+    EXPECT_EQ(result.segment->indexAt(1), 4u);
+    EXPECT_EQ(result.segment->indexAt(768), 4u);
+    EXPECT_EQ(result.segment->indexAt(769), 7u);
+    EXPECT_EQ(result.segment->indexAt(1537), 8u);
     EXPECT_EQ(lines(*result.segment),
               (Lines{"0 0 0 FF 51 03 D0 90", "0 0 0 90 40 40", "0 0 1 91 30 30", "0 0 2 92 20 20",
                      "768 250000 1 81 30 00", "768 250000 1 FF 2F", "768 250000 2 FF 2F",
@@ -150,6 +155,10 @@ TEST(MusicLoader, ReadsRiffMidiByContent)
          music::LoadError::NotMidi, "data"},
         {"data without MThd", riff(text("MTrk0000")), music::LoadError::InvalidHeader, "MThd"},
         {"cut short", text("RIFF\x04"), music::LoadError::NotMidi, "RIFF"},
+        {"chunk length past the end",
+         cat({text("RIFF"), little32(100), text("RMID"), text("LIST"), little32(0x7C000000),
+              text("data")}),
+         music::LoadError::NotMidi, "data"},
     };
     for (const Case& c : broken) {
         const music::LoadResult result = load(c.file);
@@ -327,6 +336,27 @@ TEST(MusicTiming, ExactDividerMatchesDivision)
     }
 }
 
+TEST(MusicLoader, LoadsLargeFilesWhosePagesArePreparedAhead)
+{
+    // Over 4 MB of file: the event buffer's pages are prepared on a second thread.
+    constexpr std::uint32_t kNotes = 1700000;
+    Bytes events = {0x00, 0x90, 0x3C, 0x40};
+    events.reserve(3 * kNotes + 16);
+    for (std::uint32_t i = 0; i < kNotes; ++i)
+        events.insert(events.end(), {0x01, static_cast<std::uint8_t>(i % 128), 0x40});
+    const Bytes file = cat({header(0, 1, 96), track(cat({events, endOfTrack()}))});
+    ASSERT_GT(file.size(), 4u << 20);
+    const music::LoadResult result = load(file);
+    ASSERT_TRUE(result);
+    const music::Segment& segment = *result.segment;
+    ASSERT_EQ(segment.events().size(), kNotes + 2u);
+    for (std::uint32_t i = 0; i <= kNotes; ++i)
+        ASSERT_EQ(segment.events()[i].time(), static_cast<music::MusicTime>(i * 8)) << i;
+    EXPECT_EQ(segment.events()[kNotes].data1(), (kNotes - 1) % 128);
+    EXPECT_EQ(segment.length(), static_cast<music::MusicTime>(kNotes * 8));
+    EXPECT_LE(segment.memoryUsage(), 12 * segment.events().size() + (2u << 20) + 4096);
+}
+
 TEST(MusicSegment, PacksChannelEventsInTwelveBytesAndMovesItsStartPoint)
 {
     Bytes events;
@@ -342,9 +372,10 @@ TEST(MusicSegment, PacksChannelEventsInTwelveBytesAndMovesItsStartPoint)
     EXPECT_EQ(segment.startPoint(), 0);
     EXPECT_TRUE(segment.setStartPoint(500));
     EXPECT_EQ(segment.startPoint(), 500);
-    EXPECT_FALSE(segment.setStartPoint(768));
+    EXPECT_FALSE(segment.setStartPoint(769)) << "past the end";
     EXPECT_FALSE(segment.setStartPoint(-1));
     EXPECT_EQ(segment.startPoint(), 500);
+    EXPECT_TRUE(segment.setStartPoint(768)) << "the end itself is in the piece";
     EXPECT_TRUE(segment.setStartPoint(0));
 }
 

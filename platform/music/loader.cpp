@@ -1,6 +1,7 @@
 #include "loader.h"
 
 #include "internal/eventbuffer.h"
+#include "internal/prefaulter.h"
 #include "internal/smfparser.h"
 
 #include <cerrno>
@@ -69,11 +70,15 @@ LoadResult loadFile(const std::string& path)
     // The size is a hint only (pipes report 0, a file may grow): read until the end.
     // The buffer is not cleared first: every byte used is read into it.
     internal::PodBuffer<std::uint8_t> bytes;
+    internal::Prefaulter prefaulter;
     try {
         bytes.reserve(S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
+        prefaulter.start(bytes.data(), bytes.capacity());
         for (;;) {
-            if (bytes.size() == bytes.capacity())
+            if (bytes.size() == bytes.capacity()) {
+                prefaulter.stop();
                 bytes.reserve(bytes.capacity() * 2);
+            }
             const ssize_t got =
                 ::read(fd, bytes.data() + bytes.size(), bytes.capacity() - bytes.size());
             if (got < 0) {
@@ -95,6 +100,7 @@ LoadResult loadFile(const std::string& path)
         return result;
     }
     ::close(fd);
+    prefaulter.stop();
     return load(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
 }
 

@@ -20,7 +20,7 @@ enum class LoadError
     NotMidi,       // neither a Standard MIDI File nor a RIFF MIDI file
     InvalidHeader, // the header chunk is missing, short or holds impossible values
     NoTracks,      // no track chunk
-    TooLarge,      // beyond the 4 GiB a segment can address
+    TooLarge,      // 2 GiB or more, or more than the memory available
 };
 
 // A stable name for the code, such as "invalid-header".

@@ -42,11 +42,21 @@ MusicTime TempoMap::musicTime(std::uint64_t microseconds) const noexcept
 
 bool Segment::setStartPoint(MusicTime start) noexcept
 {
-    // Stopping rewinds to 0 even in an empty piece.
-    if (start != 0 && (start < 0 || start >= m_length))
+    // Anywhere from the beginning to the end, both included: a pause at the
+    // very end resumes there and ends at once.
+    if (start < 0 || start > m_length)
         return false;
     m_startPoint = start;
     return true;
+}
+
+std::size_t Segment::indexAt(MusicTime time) const noexcept
+{
+    const std::span<const Event> all = events();
+    const auto first =
+        std::lower_bound(all.begin(), all.end(), time,
+                         [](const Event& event, MusicTime value) { return event.time() < value; });
+    return static_cast<std::size_t>(first - all.begin());
 }
 
 MessageBytes Segment::bytes(const Event& event) const noexcept

@@ -144,6 +144,9 @@ public:
     MusicTime startPoint() const noexcept { return m_startPoint; }
 
     std::span<const Event> events() const noexcept { return {m_events.data(), m_events.size()}; }
+    // The index of the first event at or after `time` (events().size() if none):
+    // where playing from a start point begins.
+    std::size_t indexAt(MusicTime time) const noexcept;
     // What the event sends: the channel message with its status byte, the SysEx
     // bytes, or for a meta event its data (without type and length).
     MessageBytes bytes(const Event& event) const noexcept;

@@ -18,24 +18,31 @@ public:
     // `divisor` lies between 1 and 2^32 - 1.
     explicit ExactDivider(std::uint32_t divisor) noexcept
     {
+        if (divisor == 1)
+            return; // the multiplier would need 65 bits
         unsigned bits = 0;
         while ((std::uint64_t{1} << bits) < divisor)
             ++bits;
-        m_shift = 62 + bits;
-        // ceil(2^shift / divisor) is at most 2^63 + 1, and with it the quotient is
-        // exact for every dividend below 2^62 (Granlund and Montgomery).
-        m_multiplier = static_cast<std::uint64_t>(((Wide{1} << m_shift) + divisor - 1) / divisor);
+        // With shift = 62 + bits (at least 64), ceil(2^shift / divisor) fits in 64
+        // bits and the quotient is exact for every dividend below 2^62
+        // (Granlund and Montgomery).
+        const unsigned shift = bits < 2 ? 64 : 62 + bits;
+        m_multiplier = static_cast<std::uint64_t>(((Wide{1} << shift) + divisor - 1) / divisor);
+        m_highShift = shift - 64;
     }
 
     // floor(dividend / divisor) for dividend < kLimit.
     std::uint64_t divide(std::uint64_t dividend) const noexcept
     {
-        return static_cast<std::uint64_t>((Wide{dividend} * m_multiplier) >> m_shift);
+        if (m_multiplier == 0)
+            return dividend;
+        // Only the high half of the product is needed.
+        return static_cast<std::uint64_t>((Wide{dividend} * m_multiplier) >> 64) >> m_highShift;
     }
 
 private:
-    std::uint64_t m_multiplier = 0;
-    unsigned m_shift = 0;
+    std::uint64_t m_multiplier = 0; // 0: the divisor is 1
+    unsigned m_highShift = 0;
 };
 
 } // namespace music::internal

@@ -1,5 +1,7 @@
 #include "smfparser.h"
 
+#include "prefaulter.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -160,6 +162,15 @@ LoadResult SmfParser::fail(LoadError error, std::string reason)
     return result;
 }
 
+bool SmfParser::keepWarning() noexcept
+{
+    // Checked before a warning that may repeat all over a file is even written.
+    if (m_segment->m_warnings.size() < kMaxWarnings)
+        return true;
+    ++m_suppressedWarnings;
+    return false;
+}
+
 void SmfParser::warn(std::string text)
 {
     if (m_segment->m_warnings.size() < kMaxWarnings)
@@ -186,7 +197,7 @@ LoadResult SmfParser::parseRiff()
     }
     // The RIFF size is often wrong in real files: walk the chunks to the file's end.
     std::uint64_t offset = 12;
-    while (size - offset >= 8) {
+    while (offset < size && size - offset >= 8) {
         const std::uint32_t length = readLittle32(p + offset + 4);
         if (hasId(p + offset, "data")) {
             const std::uint64_t begin = offset + 8;
@@ -339,6 +350,11 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
     // pages are only touched as events arrive.
     segment.m_events.reserve((end - begin) / 2 + 1);
     m_out = &segment.m_events;
+    // Dense files take about 12 bytes of events for 3 bytes of file; have the
+    // pages for that much ready before the parser gets there.
+    Prefaulter prefaulter;
+    prefaulter.start(segment.m_events.data(),
+                     std::min(segment.m_events.capacity() * sizeof(Event), (end - begin) * 4));
     if (format == 2 || tracks == 1) {
         // One track after another: already in time order.
         std::uint64_t start = 0;
@@ -361,6 +377,7 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
             mergeTracks<Wide>(readers, remainderBits, trackBits);
     }
     m_out = nullptr;
+    prefaulter.stop();
     segment.m_events.shrinkToFit();
 
     std::uint64_t lengthFine = 0;
@@ -409,7 +426,8 @@ void SmfParser::closeSysEx(TrackReader& reader, bool warnUnterminated)
     reader.sysExOpen = false;
     if (warnUnterminated) {
         // Most devices act on the message once it is closed, so close it.
-        warnAt(reader.sysExAt, "SysEx message without its closing F7; F7 added");
+        if (keepWarning())
+            warnAt(reader.sysExAt, "SysEx message without its closing F7; F7 added");
         reader.sysEx.push_back(0xF7);
     }
     pushPayload(reader.sysExFine, 0xF0, 0, reader.sysEx.data(), reader.sysEx.size());
@@ -435,13 +453,34 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
     const std::uint8_t* problemAt = nullptr;
     std::string problem;
 
+    // Channel events, nearly all of a file, are written straight through `next`;
+    // everything else goes through pushPayload, with the buffer's size brought
+    // up to date before and `next` taken up again after.
+    Event* next = out.data() + out.size();
+    Event* stop = out.data() + std::min(limit, out.capacity());
+    bool reload = false;
+    const auto syncOut = [&] {
+        out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
+    };
+
     while (p < end) {
-        if (out.size() >= limit) {
-            reader.p = p;
-            reader.fine = fine;
-            reader.lastFine = lastFine;
-            reader.running = running;
-            return;
+        if (reload) {
+            next = out.data() + out.size();
+            stop = out.data() + std::min(limit, out.capacity());
+            reload = false;
+        }
+        if (next >= stop) {
+            syncOut();
+            if (out.size() >= limit) {
+                reader.p = p;
+                reader.fine = fine;
+                reader.lastFine = lastFine;
+                reader.running = running;
+                return;
+            }
+            out.reserve(std::max<std::size_t>(64, out.capacity() * 2));
+            reload = true;
+            continue;
         }
         const std::uint8_t* eventStart = p;
         std::uint32_t delta = *p;
@@ -496,19 +535,27 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
             }
             p += need;
             running = status;
-            if (reader.sysExOpen)
+            if (reader.sysExOpen) {
+                syncOut();
                 closeSysEx(reader, true);
-            Event event;
+                if (out.size() == out.capacity())
+                    out.reserve(std::max<std::size_t>(64, out.capacity() * 2));
+                next = out.data() + out.size();
+                stop = out.data() + std::min(limit, out.capacity());
+            }
+            Event& event = *next++;
             event.m_time = static_cast<MusicTime>(time);
             event.m_word = data1 | (std::uint32_t{data2} << 8) | (remainder << 16);
             event.m_track = track;
             event.m_status = status;
             event.m_remainderHigh = static_cast<std::uint8_t>(remainder >> 16);
-            out.push_back(event);
             lastFine = fine;
             continue;
         }
 
+        // The rest writes through pushPayload.
+        syncOut();
+        reload = true;
         if (status == 0xFF || status == 0xF0 || status == 0xF7) {
             std::uint8_t type = 0;
             if (status == 0xFF) {
@@ -646,10 +693,14 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
         lastFine = fine;
         if (reader.sysExOpen)
             closeSysEx(reader, true);
-        warnAt(eventStart,
-               "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
+        if (keepWarning()) {
+            warnAt(eventStart,
+                   "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
+        }
     }
 
+    if (!reload)
+        syncOut();
     reader.p = p;
     reader.ended = ended;
     reader.fine = ended ? fine : lastFine;
@@ -677,8 +728,9 @@ template <typename Key>
 void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainderBits,
                             unsigned trackBits)
 {
-    // A few hundred events a track at a time stay in the cache until merged.
-    constexpr std::size_t kBatch = 256;
+    // A few hundred events a track at a time stay in the cache until merged; a
+    // short track gets less room, so that memory follows the file's size.
+    constexpr std::size_t kBatch = 1024;
     const Segment& segment = *m_segment;
     PodBuffer<Event>& output = *m_out;
 
@@ -700,7 +752,7 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
         batch.resizeForOverwrite(0);
         m_out = &batch;
         while (batch.size() == 0 && !readers[index].finished)
-            readEvents(readers[index], kBatch);
+            readEvents(readers[index], batch.capacity());
         m_out = &output;
         return batch.size() > 0;
     };
@@ -715,15 +767,17 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
     std::vector<Cursor> heap;
     heap.reserve(readers.size());
     for (std::size_t i = 0; i < readers.size(); ++i) {
-        batches[i].reserve(kBatch + 1);
+        const auto chunkBytes = static_cast<std::size_t>(readers[i].end - readers[i].p);
+        batches[i].reserve(std::min(kBatch, chunkBytes / 2 + 1));
         if (refill(i)) {
             const Event* first = batches[i].data();
             heap.push_back({keyOf(*first), first, first + batches[i].size(), i});
         }
     }
-    const auto siftDown = [&heap](std::size_t at) {
+    // Puts `moving` at `at` and lets it sink to its place. It is passed by value,
+    // not stored first: reading back a cursor just written stalls the CPU.
+    const auto sink = [&heap](std::size_t at, const Cursor moving) {
         const std::size_t size = heap.size();
-        const Cursor moving = heap[at];
         for (;;) {
             std::size_t child = 2 * at + 1;
             if (child >= size)
@@ -738,17 +792,26 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
         heap[at] = moving;
     };
     for (std::size_t i = heap.size() / 2; i-- > 0;)
-        siftDown(i);
+        sink(i, heap[i]);
 
+    // The output is written through a plain pointer; its size is set at the end.
+    Event* out = output.data() + output.size();
+    Event* outEnd = output.data() + output.capacity();
     while (!heap.empty()) {
-        Cursor& top = heap.front();
+        Cursor top = heap.front();
         // Take every event of this track that comes before the other tracks' next.
         const Key limit = heap.size() == 1   ? ~Key{0}
                           : heap.size() == 2 ? heap[1].key
                                              : std::min(heap[1].key, heap[2].key);
         bool exhausted = false;
         do {
-            output.push_back(*top.next++);
+            if (out == outEnd) {
+                output.resizeForOverwrite(static_cast<std::size_t>(out - output.data()));
+                output.reserve(std::max<std::size_t>(64, output.capacity() * 2));
+                out = output.data() + output.size();
+                outEnd = output.data() + output.capacity();
+            }
+            *out++ = *top.next++;
             if (top.next == top.end) {
                 if (!refill(top.index)) {
                     exhausted = true;
@@ -760,13 +823,16 @@ void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainde
             top.key = keyOf(*top.next);
         } while (top.key < limit);
         if (exhausted) {
-            top = heap.back();
+            const Cursor last = heap.back();
             heap.pop_back();
             if (heap.empty())
                 break;
+            sink(0, last);
+        } else {
+            sink(0, top);
         }
-        siftDown(0);
     }
+    output.resizeForOverwrite(static_cast<std::size_t>(out - output.data()));
 }
 
 void SmfParser::finish()

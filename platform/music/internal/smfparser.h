@@ -68,6 +68,7 @@ private:
     template <typename Key>
     void mergeTracks(std::vector<TrackReader>& readers, unsigned remainderBits, unsigned trackBits);
     void finish();
+    bool keepWarning() noexcept;
     void warn(std::string text);
     void warnAt(const std::uint8_t* at, const std::string& text);
     std::size_t offsetOf(const std::uint8_t* at) const noexcept
