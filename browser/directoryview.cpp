@@ -73,7 +73,8 @@ CDirectoryView::CDirectoryView(QWidget* parent) : QTreeWidget(parent)
                 for (QTreeWidgetItem* item : {before, now}) {
                     if (!item || m_imageList.isEmpty())
                         continue;
-                    const int index = item->data(0, item == now ? kSelectedImageRole : kImageRole).toInt();
+                    const int index =
+                        item->data(0, item == now ? kSelectedImageRole : kImageRole).toInt();
                     item->setIcon(0, QIcon(m_imageList.value(index)));
                 }
             });
@@ -152,7 +153,9 @@ bool CDirectoryView::listDirectory(const std::string& path, std::vector<FindEntr
         found.name = entry->d_name;
         found.hidden = !found.name.empty() && found.name.front() == '.';
         // Links count as what they point at; a dangling link is skipped.
-        struct stat st{};
+        struct stat st
+        {
+        };
         if (::stat((path + found.name).c_str(), &st) != 0)
             continue;
         found.directory = S_ISDIR(st.st_mode);
@@ -216,8 +219,8 @@ HTREEITEM CDirectoryView::ExpandPathLevel(HTREEITEM hParent, std::string& rest)
             HideNonDirectories(entry);
             if (entry.hidden || entry.system)
                 continue;
-            HTREEITEM item = insertItem(hParent, entry.name, res::kImageClosedFolder,
-                                        res::kImageOpenFolder, 1);
+            HTREEITEM item =
+                insertItem(hParent, entry.name, res::kImageClosedFolder, res::kImageOpenFolder, 1);
             // The descent happens at once, in the middle of the parent's listing.
             if (!component.empty() && entry.name == component)
                 result = ExpandPathLevel(item, remainder);

@@ -11,15 +11,16 @@ namespace {
 
 // File systems that hold no user's files.
 constexpr std::array kPseudo{
-    "proc",       "sysfs",     "cgroup",     "cgroup2", "devpts",   "devtmpfs", "mqueue",
-    "debugfs",    "tracefs",   "securityfs", "pstore",  "bpf",      "configfs", "fusectl",
-    "hugetlbfs",  "autofs",    "binfmt_misc", "efivarfs", "rpc_pipefs", "nsfs", "overlay",
-    "squashfs",   "ramfs",     "tmpfs",      "selinuxfs", "fuse.portal", "fuse.gvfsd-fuse",
+    "proc",       "sysfs",       "cgroup",          "cgroup2",    "devpts",      "devtmpfs",
+    "mqueue",     "debugfs",     "tracefs",         "securityfs", "pstore",      "bpf",
+    "configfs",   "fusectl",     "hugetlbfs",       "autofs",     "binfmt_misc", "efivarfs",
+    "rpc_pipefs", "nsfs",        "overlay",         "squashfs",   "ramfs",       "tmpfs",
+    "selinuxfs",  "fuse.portal", "fuse.gvfsd-fuse",
 };
-constexpr std::array kNetwork{"nfs",         "nfs4",       "cifs",          "smb3",
-                              "smbfs",       "ncpfs",      "fuse.sshfs",    "fuse.smbnetfs",
-                              "fuse.curlftpfs", "9p",      "afs",           "ceph",
-                              "glusterfs",   "fuse.rclone", "davfs",        "fuse.davfs2"};
+constexpr std::array kNetwork{
+    "nfs",        "nfs4",          "cifs",           "smb3",       "smbfs", "ncpfs",
+    "fuse.sshfs", "fuse.smbnetfs", "fuse.curlftpfs", "9p",         "afs",   "ceph",
+    "glusterfs",  "fuse.rclone",   "davfs",          "fuse.davfs2"};
 
 bool among(const auto& list, const std::string& value)
 {
@@ -47,15 +48,16 @@ std::string unescape(const std::string& field)
 
 bool removableDevice(const std::string& device)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
         return false;
     // The whole disk of a partition carries the flag.
-    for (const std::string& path :
-         {"/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
-              std::to_string(minor(st.st_rdev)) + "/removable",
-          "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
-              std::to_string(minor(st.st_rdev)) + "/../removable"}) {
+    for (const std::string& path : {"/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                                        std::to_string(minor(st.st_rdev)) + "/removable",
+                                    "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                                        std::to_string(minor(st.st_rdev)) + "/../removable"}) {
         std::ifstream flag(path);
         int value = 0;
         if (flag >> value)
@@ -68,7 +70,8 @@ bool removableDevice(const std::string& device)
 
 int DriveTypeOf(const std::string& fsType, const std::string& device)
 {
-    if (among(kNetwork, fsType) || (fsType.rfind("fuse.", 0) == 0 && device.find(':') != std::string::npos))
+    if (among(kNetwork, fsType) ||
+        (fsType.rfind("fuse.", 0) == 0 && device.find(':') != std::string::npos))
         return DRIVE_REMOTE;
     if (fsType == "iso9660" || fsType == "udf")
         return DRIVE_CDROM;
@@ -101,8 +104,8 @@ std::vector<DriveRoot> GetLogicalDrives(const std::string& mountTable)
             continue;
         mountPoint = unescape(mountPoint);
         const bool network = among(kNetwork, fsType) || fsType.rfind("fuse.sshfs", 0) == 0;
-        const bool real = network || fsType == "iso9660" || fsType == "udf" ||
-                          device.rfind("/dev/", 0) == 0;
+        const bool real =
+            network || fsType == "iso9660" || fsType == "udf" || device.rfind("/dev/", 0) == 0;
         if (mountPoint == "/") {
             drives.front().type = DriveTypeOf(fsType, device);
             continue;
@@ -113,7 +116,9 @@ std::vector<DriveRoot> GetLogicalDrives(const std::string& mountTable)
             mountPoint.rfind("/snap/", 0) == 0 || mountPoint.rfind("/boot/efi", 0) == 0)
             continue;
         // Files mounted over files (as containers do) are no volumes.
-        struct stat st{};
+        struct stat st
+        {
+        };
         if (mountTable.empty() && (::stat(mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
             continue;
         std::string root = mountPoint + "/";

@@ -104,8 +104,8 @@ std::string CFilesView::FormatDate(std::time_t time)
     if (!::localtime_r(&time, &local) || !cLocale)
         return {};
     char buffer[128];
-    const std::size_t length = ::strftime_l(buffer, sizeof buffer, "%d %b %Y %H:%M:%S", &local,
-                                            cLocale);
+    const std::size_t length =
+        ::strftime_l(buffer, sizeof buffer, "%d %b %Y %H:%M:%S", &local, cLocale);
     return std::string(buffer, length);
 }
 
@@ -127,7 +127,9 @@ void CFilesView::FillFileList()
         // anything but regular files are left out.
         path.resize(directory.size());
         path += name;
-        struct stat st{};
+        struct stat st
+        {
+        };
         if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         auto* row = new QTreeWidgetItem;
@@ -175,9 +177,9 @@ int CFilesView::SelectNextFile()
         return selected + 1;
     }
     const framework::WinApp* app = framework::AfxGetApp();
-    const int loop = app ? app->GetProfileInt(profile::kSettings, profile::kLoop,
-                                              profile::kLoopDefault)
-                         : profile::kLoopDefault;
+    const int loop =
+        app ? app->GetProfileInt(profile::kSettings, profile::kLoop, profile::kLoopDefault)
+            : profile::kLoopDefault;
     ClearSelection();
     if (profile::isOn(loop)) {
         topLevelItem(0)->setSelected(true);

@@ -34,6 +34,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace midibytes;
 using music::internal::RecordingPort;
@@ -52,6 +53,13 @@ Bytes shortPiece(int note)
                                              {0x60, 0x80, std::uint8_t(note), 0},
                                              endOfTrack(96)}))});
 }
+
+// The application with the file dialog answered by the test.
+struct TestApp : CBrisoldeApp
+{
+    std::optional<std::string> answer;
+    std::optional<std::string> DoPromptFileName() override { return answer; }
+};
 
 bool writeBytes(const QString& path, const Bytes& bytes)
 {
@@ -108,7 +116,7 @@ protected:
             }
         };
         SetEngineOptions(options);
-        app = std::make_unique<CBrisoldeApp>();
+        app = std::make_unique<TestApp>();
         ASSERT_TRUE(app->InitInstance());
         frame = qobject_cast<CMainFrame*>(app->m_pMainWnd.data());
         ASSERT_NE(frame, nullptr);
@@ -175,7 +183,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    std::unique_ptr<CBrisoldeApp> app;
+    std::unique_ptr<TestApp> app;
     CMainFrame* frame = nullptr;
     RecordingPort* recorder = nullptr;
     QStringList messages;
@@ -381,7 +389,7 @@ TEST_F(MainFrameTest, AFileOnTheCommandLinePlaysBeforeTheWindowIsShown)
     options.ports.alsa = false;
     options.ports.synthOutput = music::SynthOutput::Offline;
     SetEngineOptions(options);
-    app = std::make_unique<CBrisoldeApp>();
+    app = std::make_unique<TestApp>();
     app->setArguments({QFile::encodeName(dir.filePath(QStringLiteral("two.mid")))});
     // The document is opened, and plays, while the frame is made: before it is shown.
     bool hiddenWhilePlaying = false;
@@ -400,7 +408,7 @@ TEST_F(MainFrameTest, AnEngineThatCannotStartEndsTheProgramSilently)
     EngineOptions options;
     options.failStart = true;
     SetEngineOptions(options);
-    app = std::make_unique<CBrisoldeApp>();
+    app = std::make_unique<TestApp>();
     EXPECT_FALSE(app->InitInstance());
     EXPECT_EQ(app->m_pMainWnd, nullptr);
     EXPECT_TRUE(messages.isEmpty());
@@ -412,13 +420,13 @@ TEST_F(MainFrameTest, RegisterAndUnregisterRunAndEnd)
     const QString entry =
         qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/applications/kestrune.desktop");
     QFile::remove(entry);
-    app = std::make_unique<CBrisoldeApp>();
+    app = std::make_unique<TestApp>();
     app->setArguments({"-Register"});
     EXPECT_FALSE(app->InitInstance());
     EXPECT_TRUE(QFile::exists(entry));
     EXPECT_EQ(g_pPerformance, nullptr) << "a run without a window shuts the engine down";
     app.reset();
-    app = std::make_unique<CBrisoldeApp>();
+    app = std::make_unique<TestApp>();
     app->setArguments({"/Unregserver"});
     EXPECT_FALSE(app->InitInstance());
     EXPECT_FALSE(QFile::exists(entry));
@@ -429,21 +437,16 @@ TEST_F(MainFrameTest, FileOpenOffersTheTemplatesFilterAndOpensTheChoice)
 {
     start();
     chooseDevice("Recorder");
-    QStringList filters;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        timer.stop();
-        filters = dialog->nameFilters();
-        dialog->selectFile(dir.filePath(QStringLiteral("three.mid")));
-        QMetaObject::invokeMethod(dialog, "accept");
-    });
-    timer.start(10);
-    frame->OnCommand(ID_FILE_OPEN);
+    const QStringList filters = app->fileDialogFilters();
     ASSERT_EQ(filters.size(), 2);
-    EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Brisolde Files (*.mid)")));
-    EXPECT_TRUE(filters[1].startsWith(QStringLiteral("All Files (*.*)")));
+    // What the dialog shows, then the patterns it matches (the shown ones in any case).
+    EXPECT_EQ(filters[0], QStringLiteral("Brisolde Files (*.mid) (*.[mM][iI][dD])"));
+    EXPECT_EQ(filters[1], QStringLiteral("All Files (*.*) (*)"));
+
+    // The command goes to the application, which opens what the user chose.
+    frame->OnCommand(ID_FILE_OPEN); // cancelled: nothing opens
+    EXPECT_EQ(app->docTemplate()->document()->GetPathName(), "");
+    app->answer = file("three.mid");
+    frame->OnCommand(ID_FILE_OPEN);
     EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("three.mid"));
 }

@@ -190,7 +190,7 @@ void WinApp::OnFileOpen()
         OpenDocumentFile(*path);
 }
 
-std::optional<std::string> WinApp::DoPromptFileName()
+QStringList WinApp::fileDialogFilters() const
 {
     QStringList filters;
     if (m_pDocTemplate) {
@@ -200,6 +200,12 @@ std::optional<std::string> WinApp::DoPromptFileName()
             filters << dialogFilter(name, ext);
     }
     filters << res::loadString(AFX_IDS_ALLFILTER) + QStringLiteral(" (*)");
+    return filters;
+}
+
+std::optional<std::string> WinApp::DoPromptFileName()
+{
+    const QStringList filters = fileDialogFilters();
     const QString file = QFileDialog::getOpenFileName(
         m_pMainWnd, res::loadString(AFX_IDS_OPENFILE), QDir::currentPath(),
         filters.join(QStringLiteral(";;")), nullptr, QFileDialog::HideNameFilterDetails);

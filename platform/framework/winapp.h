@@ -9,6 +9,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,6 +69,8 @@ public:
     void OnFileOpen();
     // Asks for a file to open; nullopt when the user cancelled.
     virtual std::optional<std::string> DoPromptFileName();
+    // The File Open dialog's filters: the template's, then all files.
+    QStringList fileDialogFilters() const;
     // Opens entry `id` - first recent-file command of the recent-file list.
     void OnOpenRecentFile(int id);
 
