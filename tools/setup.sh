@@ -27,7 +27,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libfluidsynth-dev timgm6mb-soundfont libasound2-dev libdw-dev libunwind-dev
     # tests and benchmarks
-    libgtest-dev libgmock-dev libbenchmark-dev python3-mido midicsv smf-utils
+    libgtest-dev libgmock-dev libbenchmark-dev python3-mido midicsv smf-utils fluidsynth time
     xvfb xauth fonts-dejavu-core
     desktop-file-utils xdg-utils libglib2.0-bin shared-mime-info
 )
