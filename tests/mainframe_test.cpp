@@ -7,6 +7,7 @@
 #include "engine.h"
 #include "filesview.h"
 #include "internal/recordingport.h"
+#include "internal/synthport.h"
 #include "mainfrm.h"
 #include "messagebox.h"
 #include "midibytes.h"
@@ -24,6 +25,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -33,6 +35,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -449,4 +452,83 @@ TEST_F(MainFrameTest, FileOpenOffersTheTemplatesFilterAndOpensTheChoice)
     app->answer = file("three.mid");
     frame->OnCommand(ID_FILE_OPEN);
     EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("three.mid"));
+}
+
+TEST_F(MainFrameTest, PlayDirectoryWalksTheListAndWrapsOnlyWithLoop)
+{
+    // A file that does not load ends the walk (nothing plays, so nothing
+    // ends): this folder holds only good ones.
+    QFile::remove(dir.filePath(QStringLiteral("bad.mid")));
+    start();
+    chooseDevice("Recorder");
+    frame->OnCommand(ID_OPTIONS_PLAY_DIRECTORY); // on
+    app->OpenDocumentFile(file("one.mid"));
+    CFilesView* files = frame->GetFilesView();
+    ASSERT_EQ(files->topLevelItemCount(), 3);
+    // The rows in listing order; each piece is a second long.
+    std::vector<std::string> order;
+    for (int i = 0; i < files->topLevelItemCount(); ++i)
+        order.push_back(files->topLevelItem(i)->text(0).toStdString());
+
+    // Every file that comes to play, in turn.
+    auto current = [this] {
+        return QFileInfo(QString::fromStdString(app->docTemplate()->document()->GetPathName()))
+            .fileName()
+            .toStdString();
+    };
+    std::vector<std::string> played;
+    std::int64_t t = recorder->now();
+    for (int step = 0; step < 80; ++step) {
+        t += 100000;
+        runTo(t);
+        if (current() != (played.empty() ? std::string("one.mid") : played.back()))
+            played.push_back(current());
+    }
+    // Opening the file left no row selected, so the walk starts at the first
+    // row, goes down the list and past the end to the first row again (Loop).
+    // (Where the first row is one.mid itself, its second playing shows no change.)
+    ASSERT_GE(played.size(), 5u);
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; expected.size() < played.size(); ++i) {
+        if (i > 0 || order[0] != "one.mid")
+            expected.push_back(order[i % order.size()]);
+    }
+    EXPECT_EQ(played, expected);
+
+    // Without Loop the walk ends after the last row, with no row selected.
+    frame->OnCommand(ID_OPTIONS_LOOP); // off
+    for (int i = 0; i < 6; ++i) {
+        t += 1500000;
+        runTo(t);
+    }
+    EXPECT_EQ(files->GetSelectedIndex(), -1);
+    EXPECT_NE(g_nPlayState, PLAY_PLAYING);
+}
+
+TEST_F(MainFrameTest, TheBuiltInSynthesizerPlaysAPieceToItsEndAndAgainWithLoop)
+{
+    start(); // the built-in synthesizer, rendered offline, is the default port
+    auto* synth = dynamic_cast<music::internal::SynthPort*>(g_pPort);
+    ASSERT_NE(synth, nullptr);
+    app->OpenDocumentFile(file("one.mid"));
+    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    std::vector<float> left(1024);
+    std::vector<float> right(1024);
+    auto renderSeconds = [&](double seconds) {
+        float peak = 0;
+        for (int done = 0; done < int(seconds * synth->sampleRate()); done += 1024) {
+            g_pPerformance->pump();
+            synth->renderOffline(left.data(), right.data(), 1024);
+            settle();
+            for (float v : left)
+                peak = std::max(peak, std::fabs(v));
+        }
+        return peak;
+    };
+    EXPECT_GT(renderSeconds(3.5), 0.01f);
+    EXPECT_EQ(g_nPlayState, PLAY_PLAYING) << "Loop plays it again";
+    frame->OnCommand(ID_OPTIONS_LOOP); // off
+    renderSeconds(3.0);
+    EXPECT_EQ(g_nPlayState, PLAY_STOPPED);
+    EXPECT_LT(renderSeconds(1.0), 1e-4f) << "stopped means silent";
 }
