@@ -3,6 +3,7 @@
 // pieces played to their end on a recording port with the offline clock.
 #include "brisoldeapp.h"
 #include "brisoldedoc.h"
+#include "directoryview.h"
 #include "doctemplate.h"
 #include "engine.h"
 #include "filesview.h"
@@ -353,6 +354,13 @@ TEST_F(MainFrameTest, OpeningRecordsTheDirectoryAndReportsAFileThatDoesNotLoad)
     EXPECT_EQ(app->GetProfileString(profile::kSettings, profile::kDefaultDirectory), folder + "/");
     EXPECT_EQ(app->GetProfileString(profile::kSettings, profile::kDefaultDirectoryName), folder);
     EXPECT_EQ(QDir::currentPath().toStdString(), folder);
+    // The tree was rebuilt along the new directory, and the list shows it.
+    CDirectoryView* tree = frame->GetDirectoryView();
+    std::string selected;
+    ASSERT_NE(tree->currentItem(), nullptr);
+    tree->BuildItemPath(tree->currentItem(), selected);
+    EXPECT_EQ(selected, folder + "/");
+    EXPECT_EQ(frame->GetFilesView()->topLevelItemCount(), 4);
 
     app->OpenDocumentFile(file("bad.mid"));
     EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("bad.mid"))
