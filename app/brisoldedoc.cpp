@@ -5,6 +5,7 @@
 #include "mainfrm.h"
 
 #include "profilenames.h"
+#include "waitcursor.h"
 #include "winapp.h"
 
 #include <QApplication>
@@ -12,18 +13,6 @@
 #include <QWidget>
 
 #include <unistd.h>
-
-namespace {
-
-struct WaitCursor
-{
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
-} // namespace
 
 CBrisoldeDoc::CBrisoldeDoc() = default;
 CBrisoldeDoc::~CBrisoldeDoc() = default;
@@ -40,7 +29,7 @@ int CBrisoldeDoc::LoadMidiFile(const std::string& path)
 
 bool CBrisoldeDoc::OnOpenDocument(const std::string& path)
 {
-    WaitCursor wait;
+    framework::WaitCursor wait;
     framework::WinApp* app = framework::AfxGetApp();
 
     const std::size_t slash = path.rfind('/');

@@ -9,6 +9,7 @@
 #include "profilenames.h"
 #include "resource.h"
 #include "stringtable.h"
+#include "waitcursor.h"
 #include "winapp.h"
 
 #include <QApplication>
@@ -51,15 +52,6 @@ std::string profileString(const char* entry, const char* defaultValue)
     return app() ? app()->GetProfileString(profile::kSettings, entry, defaultValue)
                  : std::string(defaultValue ? defaultValue : "");
 }
-
-// A wait cursor for as long as the scope lasts.
-struct WaitCursor
-{
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 
@@ -443,19 +435,19 @@ void CMainFrame::dropEvent(QDropEvent* event)
 
 void CMainFrame::OnPlayMidi()
 {
-    WaitCursor wait;
+    framework::WaitCursor wait;
     PlayMidi();
 }
 
 void CMainFrame::OnPausePlaying()
 {
-    WaitCursor wait;
+    framework::WaitCursor wait;
     PauseMidi();
 }
 
 void CMainFrame::OnStopPlaying()
 {
-    WaitCursor wait;
+    framework::WaitCursor wait;
     StopMidi();
 }
 

@@ -82,11 +82,11 @@ int usage(const char* program)
     return 2;
 }
 
-// Plays in real time and returns when the piece and its last notes are over.
-int play(music::internal::SynthPort& port, const std::shared_ptr<music::Segment>& segment)
+// The performance on `port`, asked for segment notifications, after the
+// General MIDI reset the player sends, playing `segment` from its start.
+void startPlaying(music::Performance& performance, music::NotificationQueue& notifications,
+                  music::Port& port, const std::shared_ptr<music::Segment>& segment)
 {
-    music::NotificationQueue notifications;
-    music::Performance performance(music::Performance::Clock::RealTime);
     performance.Init();
     performance.SetNotificationHandle(&notifications);
     performance.AddNotificationType(music::NotificationType::Segment);
@@ -95,6 +95,14 @@ int play(music::internal::SynthPort& port, const std::shared_ptr<music::Segment>
     performance.SendSysEx(gmOn);
     std::shared_ptr<music::SegmentState> state;
     performance.PlaySegment(segment, music::Performance::kStartAtBeat, &state);
+}
+
+// Plays in real time and returns when the piece and its last notes are over.
+int play(music::internal::SynthPort& port, const std::shared_ptr<music::Segment>& segment)
+{
+    music::NotificationQueue notifications;
+    music::Performance performance(music::Performance::Clock::RealTime);
+    startPlaying(performance, notifications, port, segment);
     std::fprintf(stderr, "playing through %s\n", port.outputName().c_str());
     while (notifications.wait()) {
         const auto n = notifications.take();
@@ -154,14 +162,7 @@ int main(int argc, char* argv[])
 
     music::NotificationQueue notifications;
     music::Performance performance(music::Performance::Clock::Offline);
-    performance.Init();
-    performance.SetNotificationHandle(&notifications);
-    performance.AddNotificationType(music::NotificationType::Segment);
-    performance.AddPort(&port);
-    const std::uint8_t gmOn[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
-    performance.SendSysEx(gmOn);
-    std::shared_ptr<music::SegmentState> state;
-    performance.PlaySegment(loaded.segment, music::Performance::kStartAtBeat, &state);
+    startPlaying(performance, notifications, port, loaded.segment);
 
     std::vector<float> left;
     std::vector<float> right;
