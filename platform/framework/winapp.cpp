@@ -20,7 +20,7 @@ namespace {
 
 WinApp* g_app = nullptr;
 
-// Shown filter texts keep their Windows-style patterns; the patterns that are
+// Shown filter texts keep the patterns they were written with; the ones that are
 // matched follow them in a second pair of parentheses, which the dialog hides.
 QString dialogFilter(const QString& name, const QString& extension)
 {
