@@ -275,3 +275,24 @@ TEST(RecordingPort, DeliversDueMessagesInTimeOrderAndDropsTheRestOnSilence)
     EXPECT_EQ(got.back().time, 200);
     EXPECT_EQ(port.pending(), 0u);
 }
+
+TEST(SynthPort, TheEffectsSwitchTurnsFluidSynthsReverbOnAndOff)
+{
+    // The tail after a short staccato note: reverb keeps it ringing.
+    auto tail = [](bool reverb) {
+        SynthOptions options = offline();
+        options.reverb = true;
+        options.chorus = false;
+        SynthPort port(options);
+        port.activate(true);
+        port.download();
+        port.setReverb(reverb);
+        port.schedule(0, bytes({0x90, 72, 127}));
+        port.schedule(50000, bytes({0x80, 72, 0}));
+        const auto audio = render(port, kRate * 3, 512);
+        return peak(audio, std::size_t(kRate * 1.5), audio.size());
+    };
+    const float wet = tail(true);
+    const float dry = tail(false);
+    EXPECT_GT(wet, dry * 4) << "wet " << wet << " dry " << dry;
+}
