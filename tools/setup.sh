@@ -29,6 +29,8 @@ packages=(
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev python3-mido midicsv smf-utils fluidsynth time
     xvfb xauth fonts-dejavu-core
+    # the virtual machine with a real ALSA sequencer (tests labelled "alsa")
+    qemu-system-x86 busybox-static alsa-utils
     desktop-file-utils xdg-utils libglib2.0-bin shared-mime-info
 )
 

@@ -1,0 +1,460 @@
+// The ALSA sequencer for real: runs inside the virtual machine of
+// shared/tools/alsa-vm (ctest label "alsa"), where the kernel has a sequencer
+// with "Midi Through" and four VirMIDI ports. Without /dev/snd/seq every test
+// here skips itself.
+#include "brisoldeapp.h"
+#include "doctemplate.h"
+#include "engine.h"
+#include "mainfrm.h"
+#include "midibytes.h"
+#include "resource.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <alsa/asoundlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace midibytes;
+
+namespace {
+
+// A client of our own that receives (or, read-only, only offers) events and
+// keeps each with the moment it arrived.
+class SeqClient
+{
+public:
+    struct Got
+    {
+        std::int64_t at;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    SeqClient(const char* name, bool receives)
+    {
+        if (snd_seq_open(&m_seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
+            return;
+        snd_seq_set_client_name(m_seq, name);
+        m_client = snd_seq_client_id(m_seq);
+        // The kernel stamps every event with the moment it delivers it, on a
+        // queue of our own: the reading thread's own wake-ups do not count.
+        m_queue = snd_seq_alloc_queue(m_seq);
+        snd_seq_start_queue(m_seq, m_queue, nullptr);
+        snd_seq_drain_output(m_seq);
+        snd_seq_port_info_t* info = nullptr;
+        snd_seq_port_info_alloca(&info);
+        snd_seq_port_info_set_name(info, "in");
+        snd_seq_port_info_set_capability(
+            info, receives ? SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE
+                           : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ);
+        snd_seq_port_info_set_type(info,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        snd_seq_port_info_set_timestamping(info, 1);
+        snd_seq_port_info_set_timestamp_real(info, 1);
+        snd_seq_port_info_set_timestamp_queue(info, m_queue);
+        snd_seq_create_port(m_seq, info);
+        m_port = snd_seq_port_info_get_port(info);
+        snd_midi_event_new(65536, &m_decoder);
+        snd_midi_event_no_status(m_decoder, 1);
+        if (receives)
+            m_thread = std::thread([this] { read(); });
+    }
+    ~SeqClient() { close(); }
+
+    void close()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_decoder)
+            snd_midi_event_free(m_decoder);
+        m_decoder = nullptr;
+        if (m_seq)
+            snd_seq_close(m_seq);
+        m_seq = nullptr;
+    }
+
+    int client() const { return m_client; }
+    int port() const { return m_port; }
+    std::vector<Got> got() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_got;
+    }
+    void clear()
+    {
+        std::lock_guard lock(m_mutex);
+        m_got.clear();
+    }
+
+private:
+    void read()
+    {
+        const int count = snd_seq_poll_descriptors_count(m_seq, POLLIN);
+        std::vector<pollfd> fds(std::size_t(std::max(count, 1)));
+        snd_seq_poll_descriptors(m_seq, fds.data(), unsigned(count), POLLIN);
+        std::vector<unsigned char> buffer(65536);
+        while (!m_stop) {
+            if (::poll(fds.data(), nfds_t(count), 20) <= 0)
+                continue;
+            snd_seq_event_t* ev = nullptr;
+            while (snd_seq_event_input(m_seq, &ev) >= 0 && ev) {
+                const std::int64_t at =
+                    std::int64_t(ev->time.time.tv_sec) * 1000000 + ev->time.time.tv_nsec / 1000;
+                snd_midi_event_reset_decode(m_decoder);
+                const long n =
+                    snd_midi_event_decode(m_decoder, buffer.data(), long(buffer.size()), ev);
+                if (n > 0) {
+                    std::lock_guard lock(m_mutex);
+                    m_got.push_back({at, {buffer.begin(), buffer.begin() + n}});
+                }
+                if (snd_seq_event_input_pending(m_seq, 0) == 0)
+                    break;
+            }
+        }
+    }
+
+    snd_seq_t* m_seq = nullptr;
+    snd_midi_event_t* m_decoder = nullptr;
+    int m_client = -1;
+    int m_port = -1;
+    int m_queue = -1;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    std::vector<Got> m_got;
+};
+
+// The main window as the engine sees it.
+struct Window : IEngineWindow
+{
+    std::vector<std::pair<std::string, const music::PortCaps*>> entries;
+    int selection = -1;
+    bool reverbEnabled = true;
+    int DeviceListAdd(const std::string& text, const music::PortCaps* caps) override
+    {
+        entries.emplace_back(text, caps);
+        return int(entries.size()) - 1;
+    }
+    int DeviceListGetCurSel() const override { return selection; }
+    void DeviceListSetCurSel(int index) override { selection = index; }
+    const music::PortCaps* DeviceListGetItemData(int index) const override
+    {
+        return index >= 0 && index < int(entries.size()) ? entries[std::size_t(index)].second
+                                                         : nullptr;
+    }
+    void SetPositionTimer(bool) override {}
+    void EnableReverbItem(bool enable) override { reverbEnabled = enable; }
+    void PostSegmentEnd() override {}
+    void PlayDelay() override {}
+    int indexOf(const std::string& text) const
+    {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].first == text)
+                return int(i);
+        }
+        return -1;
+    }
+};
+
+// Two tracks, tempo 120, then 90, then 150 beats per minute; a note every
+// eighth on two channels, with a program change and a controller.
+Bytes tempoPiece()
+{
+    Bytes conductor =
+        cat({tempo(0, 500000), tempo(4 * 96, 666667), tempo(4 * 96, 400000), endOfTrack(4 * 96)});
+    Bytes melody{0x00, 0xC0, 0x10, 0x00, 0xB0, 0x07, 0x64};
+    Bytes bass{0x00, 0xC1, 0x21};
+    for (int i = 0; i < 24; ++i) {
+        for (std::uint8_t b : Bytes{0x00, 0x90, std::uint8_t(60 + i % 12), 0x50, 0x30, 0x80,
+                                    std::uint8_t(60 + i % 12), 0x00})
+            melody.push_back(b);
+        if (i % 2 == 0) {
+            for (std::uint8_t b : Bytes{0x00, 0x91, 0x24, 0x60, 0x60, 0x81, 0x24, 0x00})
+                bass.push_back(b);
+        }
+    }
+    return cat({header(1, 3, 96), track(conductor), track(cat({melody, endOfTrack(0)})),
+                track(cat({bass, endOfTrack(0)}))});
+}
+
+bool isSilencing(const std::vector<std::uint8_t>& bytes)
+{
+    return bytes.size() == 3 && (bytes[0] & 0xF0) == 0xB0 &&
+           (bytes[1] == 64 || bytes[1] == 66 || bytes[1] == 123) && bytes[2] == 0;
+}
+
+class AlsaTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        struct stat st
+        {
+        };
+        if (::stat("/dev/snd/seq", &st) != 0)
+            GTEST_SKIP() << "no ALSA sequencer here";
+        const Bytes piece = tempoPiece();
+        QFile file(dir.filePath(QStringLiteral("tempo.mid")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char*>(piece.data()), qint64(piece.size()));
+        file.close();
+        path = QFile::encodeName(file.fileName()).toStdString();
+        segment = midibytes::load(piece).segment;
+        ASSERT_TRUE(segment);
+    }
+    void TearDown() override
+    {
+        FreeDirectMusic();
+        SetEngineOptions({});
+    }
+    void startEngine()
+    {
+        EngineOptions options;
+        options.ports.synthOutput = music::SynthOutput::SilentSink;
+        SetEngineOptions(options);
+        ResetEngineVariables();
+        ASSERT_TRUE(InitDirectMusic());
+        g_bPortReverb = true;
+        EnumPorts(window);
+    }
+    void choose(const std::string& text)
+    {
+        const int index = window.indexOf(text);
+        ASSERT_GE(index, 0) << text;
+        if (g_pPort)
+            ReleasePort();
+        window.selection = index;
+        ASSERT_TRUE(CreateAndAddPort(window)) << text;
+    }
+    // The expected messages of the piece with their times from the tempo map.
+    static std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>>
+    expected(const music::Segment& piece)
+    {
+        std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>> out;
+        for (const music::Event& e : piece.events()) {
+            if (e.isMeta())
+                continue;
+            const music::MessageBytes b = piece.bytes(e);
+            out.push_back({std::int64_t(piece.realTime(e)), {b.begin(), b.end()}});
+        }
+        return out;
+    }
+    // Largest distance, in microseconds, of the arrivals from the tempo map.
+    static double worstDeviation(const music::Segment& piece,
+                                 const std::vector<SeqClient::Got>& got)
+    {
+        const auto want = expected(piece);
+        EXPECT_EQ(got.size(), want.size());
+        // The start's own latency is common to all events: measure from the
+        // median offset, so that every event counts alike.
+        const std::size_t n = std::min(got.size(), want.size());
+        std::vector<double> offsets;
+        for (std::size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(got[i].bytes, want[i].second) << i;
+            offsets.push_back(double(got[i].at - want[i].first));
+        }
+        if (offsets.empty())
+            return 1e9;
+        std::vector<double> sorted = offsets;
+        std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(n / 2), sorted.end());
+        const double median = sorted[n / 2];
+        double worst = 0;
+        for (double offset : offsets)
+            worst = std::max(worst, std::fabs(offset - median));
+        return worst;
+    }
+
+    QTemporaryDir dir;
+    std::string path;
+    std::shared_ptr<music::Segment> segment;
+    Window window;
+};
+
+} // namespace
+
+TEST_F(AlsaTest, ListsOutputPortsAfterTheSynthesizerAndMakesEachOfThem)
+{
+    SeqClient receiver("brisolde-test-in", true);
+    SeqClient sender("brisolde-test-out", false);
+    startEngine();
+    std::vector<std::string> texts;
+    for (const auto& [text, caps] : window.entries)
+        texts.push_back(text);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(window.entries[0].second->id, "brisolde:synthesizer");
+    EXPECT_EQ(window.selection, 0) << "the synthesizer is the default";
+    auto has = [&texts](const std::string& text) {
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+    };
+    EXPECT_TRUE(has("Midi Through:Midi Through Port-0"));
+    EXPECT_TRUE(has("Virtual Raw MIDI 0-0:VirMIDI 0-0"));
+    EXPECT_TRUE(has("brisolde-test-in:in"));
+    EXPECT_FALSE(has("brisolde-test-out:in")) << "a port that only sends is not an output";
+    for (const auto& [text, caps] : window.entries) {
+        if (caps->id == "brisolde:synthesizer")
+            continue;
+        choose(text);
+        EXPECT_FALSE(window.reverbEnabled) << text << ": ALSA ports have no reverb of ours";
+    }
+    choose(window.entries[0].first);
+    EXPECT_TRUE(window.reverbEnabled);
+}
+
+TEST_F(AlsaTest, APieceArrivesCompleteInOrderAndOnTime)
+{
+    SeqClient receiver("brisolde-test-in", true);
+    startEngine();
+    choose("brisolde-test-in:in");
+    // Ours with three tempos, and a real six-track file with five, where the corpus is.
+    std::vector<std::string> files{path};
+    const std::string corpus = BRISOLDE_CORPUS_DIR "/music21/k525short.mid";
+    if (QFile::exists(QString::fromStdString(corpus)))
+        files.push_back(corpus);
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const music::LoadResult loaded = music::loadFile(file);
+        ASSERT_TRUE(loaded);
+        receiver.clear();
+        ASSERT_EQ(LoadMidiFile(file), 0);
+        receiver.clear(); // the GM reset of the change of file
+        PlayMidi(window);
+        ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+        const music::Segment& piece = *loaded.segment;
+        const auto length = std::int64_t(piece.tempoMap().realTime(piece.length()));
+        std::this_thread::sleep_for(std::chrono::microseconds(length + 1500000));
+        const double ours = worstDeviation(piece, receiver.got());
+        EXPECT_LT(ours, 5000.0);
+        StopMidi(window);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+        // The same file sent by aplaymidi, measured the same way.
+        receiver.clear();
+        QProcess aplay;
+        aplay.start(QStringLiteral("aplaymidi"),
+                    {QStringLiteral("-p"),
+                     QStringLiteral("%1:%2").arg(receiver.client()).arg(receiver.port()),
+                     QString::fromStdString(file)});
+        ASSERT_TRUE(aplay.waitForFinished(120000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const double theirs = worstDeviation(piece, receiver.got());
+        std::printf("%s: worst distance from the tempo map: ours %.2f ms, aplaymidi %.2f ms\n",
+                    file.c_str(), ours / 1000.0, theirs / 1000.0);
+    }
+}
+
+TEST_F(AlsaTest, TheMainWindowChangesToMidiThroughAndBack)
+{
+    EngineOptions options;
+    options.ports.synthOutput = music::SynthOutput::SilentSink;
+    SetEngineOptions(options);
+    CMainFrame::setPlayDelay(0);
+    CBrisoldeApp app;
+    ASSERT_TRUE(app.InitInstance());
+    auto* frame = qobject_cast<CMainFrame*>(app.m_pMainWnd.data());
+    ASSERT_NE(frame, nullptr);
+    QComboBox* combo = frame->m_wndDlgBar->combo();
+    auto pick = [combo](const QString& text) {
+        const int index = combo->findText(text);
+        EXPECT_GE(index, 0) << text.toStdString();
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+        return index;
+    };
+    const int through = pick(QStringLiteral("Midi Through:Midi Through Port-0"));
+    EXPECT_EQ(app.GetProfileInt("Settings", "Device", -1), through);
+    EXPECT_EQ(g_pPortCaps->id, "alsa:Midi Through:Midi Through Port-0");
+    EXPECT_FALSE(frame->commandAction(ID_OPTIONS_REVERB)->isEnabled());
+    const int synth = pick(QStringLiteral("Built-in synthesizer (FluidSynth)"));
+    EXPECT_EQ(app.GetProfileInt("Settings", "Device", -1), synth);
+    EXPECT_EQ(g_pPortCaps->id, "brisolde:synthesizer");
+    EXPECT_TRUE(frame->commandAction(ID_OPTIONS_REVERB)->isEnabled());
+    app.docTemplate()->CloseAllDocuments();
+    app.ExitInstance();
+}
+
+TEST_F(AlsaTest, AfterStopPauseALoadOrAPortChangeOnlySilencingFollows)
+{
+    SeqClient receiver("brisolde-test-in", true);
+    startEngine();
+    choose("brisolde-test-in:in");
+    auto onlySilencingAfter = [&receiver](std::size_t from) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const auto got = receiver.got();
+        std::size_t silencing = 0;
+        for (std::size_t i = from; i < got.size(); ++i) {
+            EXPECT_TRUE(isSilencing(got[i].bytes) ||
+                        got[i].bytes == std::vector<std::uint8_t>(std::begin(kGmSystemOn),
+                                                                  std::end(kGmSystemOn)))
+                << i;
+            silencing += isSilencing(got[i].bytes);
+        }
+        // Sustain, sostenuto and all notes off on 16 channels, once per silencing.
+        EXPECT_TRUE(silencing >= 48u && silencing % 48u == 0) << silencing;
+        return got.size();
+    };
+
+    ASSERT_EQ(LoadMidiFile(path), 0);
+    PlayMidi(window);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const std::size_t beforeStop = receiver.got().size();
+    StopMidi(window);
+    onlySilencingAfter(beforeStop);
+
+    PlayMidi(window);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const std::size_t beforePause = receiver.got().size();
+    PauseMidi(window);
+    onlySilencingAfter(beforePause);
+
+    PlayMidi(window);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const std::size_t beforeLoad = receiver.got().size();
+    ASSERT_EQ(LoadMidiFile(path), 0);
+    onlySilencingAfter(beforeLoad);
+    bool reset = false;
+    for (const auto& g : receiver.got())
+        reset |=
+            g.bytes == std::vector<std::uint8_t>(std::begin(kGmSystemOn), std::end(kGmSystemOn));
+    EXPECT_TRUE(reset) << "a new file replacing a loaded one sends the GM reset";
+
+    PlayMidi(window);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const std::size_t beforeChange = receiver.got().size();
+    StopMidi(window);
+    choose("Midi Through:Midi Through Port-0");
+    onlySilencingAfter(beforeChange);
+}
+
+TEST_F(AlsaTest, APortThatGoesAwayEndsThePlayingAndAnotherPortWorks)
+{
+    auto receiver = std::make_unique<SeqClient>("brisolde-test-in", true);
+    startEngine();
+    choose("brisolde-test-in:in");
+    ASSERT_EQ(LoadMidiFile(path), 0);
+    PlayMidi(window);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    receiver->close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    MUSIC_TIME now = 0;
+    g_pPerformance->GetTime(now);
+    std::shared_ptr<music::SegmentState> state;
+    EXPECT_EQ(g_pPerformance->GetSegmentState(state, now), music::Result::NothingFound)
+        << "the playing ended with its port";
+    StopMidi(window);
+    choose("Midi Through:Midi Through Port-0");
+    PlayMidi(window);
+    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
+    StopMidi(window);
+}
