@@ -14,7 +14,8 @@ if [ ! -x "$run" ]; then
 fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-"$run" -H -t 600 -d "$build" -C "$build" -- "$*" 2>&1 | tee "$log"
+# Sanitizer builds need room: the machine gets 2 GiB.
+"$run" -H -m 2048 -t 600 -d "$build" -C "$build" -- "$*" 2>&1 | tee "$log"
 rc=${PIPESTATUS[0]}
 # A machine that never reached the command (no emulator, no kernel image, no
 # status) says nothing about our code.
