@@ -47,15 +47,6 @@ DriveImages imagesFor(int type)
     }
 }
 
-std::string startPath()
-{
-    const framework::WinApp* app = framework::AfxGetApp();
-    const std::string fallback = profile::defaultDirectoryDefault();
-    return app ? app->GetProfileString(profile::kSettings, profile::kDefaultDirectory,
-                                       fallback.c_str())
-               : fallback;
-}
-
 } // namespace
 
 CDirectoryView::CDirectoryView(QWidget* parent) : QTreeWidget(parent)
@@ -174,7 +165,7 @@ void CDirectoryView::HideNonDirectories(FindEntry& entry)
 
 void CDirectoryView::FillDrives()
 {
-    std::string start = startPath();
+    std::string start = DefaultDirectory();
     const std::vector<DriveRoot> drives = GetLogicalDrives();
     // Mount points nest: the start path opens along the longest root it begins with.
     const DriveRoot* longest = nullptr;

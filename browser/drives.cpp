@@ -1,5 +1,8 @@
 #include "drives.h"
 
+#include "profilenames.h"
+#include "winapp.h"
+
 #include <algorithm>
 #include <array>
 #include <fstream>
@@ -128,4 +131,13 @@ std::vector<DriveRoot> GetLogicalDrives(const std::string& mountTable)
         drives.push_back({root, DriveTypeOf(fsType, device)});
     }
     return drives;
+}
+
+std::string DefaultDirectory()
+{
+    const framework::WinApp* app = framework::AfxGetApp();
+    const std::string fallback = profile::defaultDirectoryDefault();
+    return app ? app->GetProfileString(profile::kSettings, profile::kDefaultDirectory,
+                                       fallback.c_str())
+               : fallback;
 }

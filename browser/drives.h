@@ -25,5 +25,9 @@ struct DriveRoot
 // `mountTable` is the text of /proc/self/mounts (read when empty).
 std::vector<DriveRoot> GetLogicalDrives(const std::string& mountTable = {});
 
+// The stored "Default Directory", which both panes show: the user's home
+// folder when none is stored.
+std::string DefaultDirectory();
+
 // The type of one mount entry: its file-system type and device.
 int DriveTypeOf(const std::string& fsType, const std::string& device);

@@ -1,5 +1,7 @@
 #include "filesview.h"
 
+#include "drives.h"
+
 #include "images.h"
 #include "profilenames.h"
 #include "resource.h"
@@ -18,15 +20,6 @@ namespace {
 
 // Each row keeps its name's bytes, which need not be UTF-8.
 constexpr int kNameRole = Qt::UserRole;
-
-std::string defaultDirectory()
-{
-    const framework::WinApp* app = framework::AfxGetApp();
-    const std::string fallback = profile::defaultDirectoryDefault();
-    return app ? app->GetProfileString(profile::kSettings, profile::kDefaultDirectory,
-                                       fallback.c_str())
-               : fallback;
-}
 
 std::string lowerAscii(std::string text)
 {
@@ -112,7 +105,7 @@ std::string CFilesView::FormatDate(std::time_t time)
 void CFilesView::FillFileList()
 {
     clear();
-    const std::string directory = defaultDirectory();
+    const std::string directory = DefaultDirectory();
     DIR* dir = ::opendir(directory.c_str());
     if (!dir)
         return;
@@ -190,7 +183,7 @@ int CFilesView::SelectNextFile()
 
 void CFilesView::PlaySelectedFile()
 {
-    std::string path = defaultDirectory();
+    std::string path = DefaultDirectory();
     const int selected = GetSelectedIndex();
     if (selected < 0)
         return;

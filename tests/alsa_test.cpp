@@ -5,6 +5,7 @@
 #include "brisoldeapp.h"
 #include "doctemplate.h"
 #include "engine.h"
+#include "enginewindow.h"
 #include "mainfrm.h"
 #include "midibytes.h"
 #include "resource.h"
@@ -136,37 +137,7 @@ private:
     std::vector<Got> m_got;
 };
 
-// The main window as the engine sees it.
-struct Window : IEngineWindow
-{
-    std::vector<std::pair<std::string, const music::PortCaps*>> entries;
-    int selection = -1;
-    bool reverbEnabled = true;
-    int DeviceListAdd(const std::string& text, const music::PortCaps* caps) override
-    {
-        entries.emplace_back(text, caps);
-        return int(entries.size()) - 1;
-    }
-    int DeviceListGetCurSel() const override { return selection; }
-    void DeviceListSetCurSel(int index) override { selection = index; }
-    const music::PortCaps* DeviceListGetItemData(int index) const override
-    {
-        return index >= 0 && index < int(entries.size()) ? entries[std::size_t(index)].second
-                                                         : nullptr;
-    }
-    void SetPositionTimer(bool) override {}
-    void EnableReverbItem(bool enable) override { reverbEnabled = enable; }
-    void PostSegmentEnd() override {}
-    void PlayDelay() override {}
-    int indexOf(const std::string& text) const
-    {
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (entries[i].first == text)
-                return int(i);
-        }
-        return -1;
-    }
-};
+using Window = FakeEngineWindow;
 
 // Two tracks, tempo 120, then 90, then 150 beats per minute; a note every
 // eighth on two channels, with a program change and a controller.
