@@ -32,8 +32,13 @@ public:
     virtual bool InitInstance();
     virtual int ExitInstance();
     // InitInstance, then the event loop while it returned true, then the frame
-    // is destroyed and ExitInstance runs. Needs a QApplication.
+    // is destroyed and ExitInstance runs. Needs a QApplication. SIGTERM, SIGINT
+    // and SIGHUP end the program the way File > Exit does (OnEndSignal).
     int Run();
+
+    // A request to end from outside (a signal, handed into the event loop):
+    // File > Exit, and every event loop running, a modal dialog's too, ends.
+    virtual void OnEndSignal();
 
     // From here on the profile lives in "<config>/<company>/<application title>.ini".
     void SetRegistryKey(const char* company);
