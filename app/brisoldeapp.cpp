@@ -76,6 +76,12 @@ bool CBrisoldeApp::InitInstance()
     return true;
 }
 
+void CBrisoldeApp::OnExitDuringEventLoop(int status)
+{
+    FreeDirectMusic();
+    framework::WinApp::OnExitDuringEventLoop(status);
+}
+
 bool CBrisoldeApp::ProcessShellCommand(const CCommandLineInfo& info)
 {
     switch (info.m_nShellCommand) {

@@ -17,6 +17,9 @@ public:
     ~CBrisoldeApp() override;
 
     bool InitInstance() override;
+    // The display went away under the running program: the engine stops and
+    // silences its port before the program ends.
+    [[noreturn]] void OnExitDuringEventLoop(int status) override;
 
     void OnAppAbout();
     void OnFilePrintSetup();

@@ -44,7 +44,20 @@ std::deque<std::unique_ptr<music::PortCaps>>& portCapsRecords()
     return records;
 }
 
-std::thread g_notificationThread;
+// Should the process end without FreeDirectMusic (exit() from a library), the
+// thread is woken and joined here: a joinable std::thread would terminate it.
+struct NotificationThread
+{
+    std::thread thread;
+    ~NotificationThread()
+    {
+        if (!thread.joinable())
+            return;
+        if (g_hNotifyEvent)
+            g_hNotifyEvent->close();
+        thread.join();
+    }
+} g_notificationThread;
 std::string g_lastLoadError;
 
 // The window that receives WM_PLAY_NOTIFY. The notification thread posts to
@@ -115,7 +128,7 @@ bool InitDirectMusic()
     g_hNotifyEvent = new music::NotificationQueue;
     if (!g_hNotifyEvent->isValid())
         return false;
-    g_notificationThread = std::thread(NotificationThreadProc);
+    g_notificationThread.thread = std::thread(NotificationThreadProc);
     g_pPerformance->SetNotificationHandle(g_hNotifyEvent);
     g_pPerformance->AddNotificationType(music::NotificationType::Segment);
     g_pLoader = new music::Loader;
@@ -147,8 +160,8 @@ void FreeDirectMusic()
     if (g_hNotifyEvent) {
         // Wake the notification thread for good and wait for it to end.
         g_hNotifyEvent->close();
-        if (g_notificationThread.joinable())
-            g_notificationThread.join();
+        if (g_notificationThread.thread.joinable())
+            g_notificationThread.thread.join();
         delete g_hNotifyEvent;
         g_hNotifyEvent = nullptr;
     }

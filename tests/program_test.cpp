@@ -81,3 +81,112 @@ TEST(Program, EndSignalsEndItAsFileExitDoes)
         EXPECT_EQ(profile.getString(profile::kRecentFileList, "File2"), previous);
     }
 }
+
+namespace {
+
+QProcessEnvironment onDisplay(const QString& display, const QString& temp)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("DISPLAY"), display);
+    environment.insert(QStringLiteral("TEMP"), temp);
+    return environment;
+}
+
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+} // namespace
+
+// A display that goes away under the running player (a logout, a killed X
+// server) ends it in order: no crash and no report, the session's files in
+// the recent-file list, a plain sentence and exit status 1.
+TEST(Program, ADisplayThatGoesAwayEndsItInOrder)
+{
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString xwininfo = QStandardPaths::findExecutable(QStringLiteral("xwininfo"));
+    if (xvfb.isEmpty() || xwininfo.isEmpty())
+        GTEST_SKIP() << "Xvfb and xwininfo are needed";
+    QTemporaryDir temp;
+    QFile::remove(profilePath());
+    const QString piece = temp.filePath(QStringLiteral("piece.mid"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(BRISOLDE_DEMO_FILE), piece));
+
+    // The X server picks a free display and names it on its standard output.
+    QProcess server;
+    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    ASSERT_TRUE(server.waitForStarted());
+    QByteArray number;
+    while (!number.endsWith('\n') && server.waitForReadyRead(30000))
+        number += server.readAllStandardOutput();
+    const QString display = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+    ASSERT_GT(display.size(), 1);
+
+    const QString reports = temp.filePath(QStringLiteral("reports"));
+    QDir().mkpath(reports);
+    QProcess player;
+    player.setProcessEnvironment(onDisplay(display, reports));
+    player.start(QStringLiteral(BRISOLDE_PROGRAM), {piece});
+    ASSERT_TRUE(player.waitForStarted());
+    // Its window shows on the server once its event loop runs.
+    bool shown = false;
+    for (int i = 0; i < 300 && !shown && player.state() == QProcess::Running; ++i) {
+        QProcess look;
+        look.start(xwininfo, {QStringLiteral("-display"), display, QStringLiteral("-root"),
+                              QStringLiteral("-tree")});
+        look.waitForFinished(10000);
+        shown = look.readAllStandardOutput().contains("Brisolde");
+        if (!shown)
+            QThread::msleep(100);
+    }
+    ASSERT_TRUE(shown);
+
+    server.kill();
+    server.waitForFinished(30000);
+    ASSERT_TRUE(player.waitForFinished(60000));
+    const QString said = QString::fromLocal8Bit(player.readAllStandardError());
+    EXPECT_EQ(player.exitStatus(), QProcess::NormalExit) << said.toStdString();
+    EXPECT_EQ(player.exitCode(), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains(
+        QStringLiteral("brisolde: the connection to the display was lost, so the program ends.")))
+        << said.toStdString();
+    EXPECT_EQ(filesIn(reports), QStringList()) << "no crash report";
+    EXPECT_EQ(Profile(profilePath()).getString(profile::kRecentFileList, "File1"),
+              QFile::encodeName(piece).toStdString());
+}
+
+// DISPLAY naming a display that does not exist gets the same plain answer
+// and exit status as no display at all, not an abort inside Qt.
+TEST(Program, ADisplayThatCannotBeOpenedIsExplainedPlainly)
+{
+    int free = 4000;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(free)) ||
+           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(free)))
+        ++free;
+    QTemporaryDir temp;
+    for (const QString& display : {QStringLiteral(":%1").arg(free), QString()}) {
+        SCOPED_TRACE(display.toStdString());
+        QProcess player;
+        QProcessEnvironment environment = onDisplay(display, temp.path());
+        if (display.isEmpty())
+            environment.remove(QStringLiteral("DISPLAY"));
+        player.setProcessEnvironment(environment);
+        player.start(QStringLiteral(BRISOLDE_PROGRAM), {});
+        ASSERT_TRUE(player.waitForFinished(60000));
+        EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(player.exitCode(), 1);
+        const QString reason =
+            display.isEmpty() ? QStringLiteral("DISPLAY and WAYLAND_DISPLAY are unset")
+                              : QStringLiteral("the display \"%1\" cannot be opened").arg(display);
+        EXPECT_EQ(QString::fromLocal8Bit(player.readAllStandardError()),
+                  QStringLiteral("brisolde: no display to open a window on (%1).\nStart it from a "
+                                 "desktop session, or inside a virtual display with \"xvfb-run "
+                                 "-a %2\".\n")
+                      .arg(reason, QStringLiteral(BRISOLDE_PROGRAM)));
+        EXPECT_EQ(filesIn(temp.path()), QStringList()) << "no crash report";
+    }
+}

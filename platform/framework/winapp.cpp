@@ -16,10 +16,16 @@
 #include <QMenu>
 #include <QSocketNotifier>
 
+#include <QThread>
+
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace framework {
 namespace {
@@ -115,6 +121,17 @@ private:
     bool m_installed[std::size(kSignals)] = {};
 };
 
+// The application whose event loop runs, for the exit() hook below.
+WinApp* g_loopApp = nullptr;
+
+void onExitDuringEventLoop(int status, void*)
+{
+    WinApp* app = std::exchange(g_loopApp, nullptr);
+    if (app && QCoreApplication::instance() &&
+        QThread::currentThread() == QCoreApplication::instance()->thread())
+        app->OnExitDuringEventLoop(status);
+}
+
 } // namespace
 
 WinApp::WinApp(const char* appName) : m_hInstance(res::resourceRoot())
@@ -181,8 +198,16 @@ int WinApp::Run()
     // carried out as soon as the event loop runs.
     const EndSignals endSignals(this);
     int result = 0;
-    if (InitInstance())
+    if (InitInstance()) {
+        // Hooked only now, so that it runs before the clean-up of everything
+        // the start-up made (exit handlers run in the reverse order of their
+        // making): the profile's file access among them.
+        static const bool exitHooked = ::on_exit(&onExitDuringEventLoop, nullptr) == 0;
+        (void)exitHooked;
+        g_loopApp = this;
         result = QApplication::exec();
+        g_loopApp = nullptr;
+    }
     if (m_pDocTemplate)
         m_pDocTemplate->CloseAllDocuments();
     const int exitCode = ExitInstance();
@@ -195,6 +220,15 @@ void WinApp::OnEndSignal()
         m_pMainWnd->sendCommand(ID_APP_EXIT);
     // Also ends the loops of modal dialogs and a run without a main window.
     QCoreApplication::exit(0);
+}
+
+void WinApp::OnExitDuringEventLoop(int status)
+{
+    std::fprintf(stderr, "%s: the connection to the display was lost, so the program ends.\n",
+                 program_invocation_short_name);
+    ExitInstance();
+    std::fflush(nullptr);
+    ::_exit(status);
 }
 
 void WinApp::SetRegistryKey(const char* company)

@@ -40,6 +40,14 @@ public:
     // File > Exit, and every event loop running, a modal dialog's too, ends.
     virtual void OnEndSignal();
 
+    // exit() was called while the event loop ran (Qt does so when the
+    // connection to the display breaks). The program saves the session's
+    // settings as ExitInstance does and ends at once with `status`: the
+    // windows, and whatever Qt made since the loop started, are left alone,
+    // as the display they belong to is gone and Qt has begun to take itself
+    // down. An override stops what must not be cut off, then calls this.
+    [[noreturn]] virtual void OnExitDuringEventLoop(int status);
+
     // From here on the profile lives in "<config>/<company>/<application title>.ini".
     void SetRegistryKey(const char* company);
     const Profile& profile() const { return m_profile; }
