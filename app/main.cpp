@@ -16,6 +16,11 @@ CFaultReporter theFaultReporter __attribute__((init_priority(101)));
 // The application object is one of the program's global objects, built before main runs.
 CBrisoldeApp theApp;
 
+#ifdef BRISOLDE_TEST_VARIANT
+// The test variant of the program (tests/crash) crashes where its tests ask it to.
+void crashIfTestAsks();
+#endif
+
 namespace {
 
 bool hasDisplay()
@@ -104,7 +109,9 @@ int main(int argc, char* argv[])
     g_previousMessageHandler = qInstallMessageHandler(&onStartupMessage);
     QApplication application(argc, argv);
     qInstallMessageHandler(g_previousMessageHandler);
-    CFaultReporter::CrashIfTestAsks();
+#ifdef BRISOLDE_TEST_VARIANT
+    crashIfTestAsks();
+#endif
     QApplication::setApplicationName(QStringLiteral("Brisolde"));
     QApplication::setApplicationVersion(QStringLiteral(BRISOLDE_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Tolvern Midi Applications"));

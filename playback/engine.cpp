@@ -1,5 +1,7 @@
 #include "engine.h"
 
+#include "crashstack.h"
+
 #include "profilenames.h"
 #include "winapp.h"
 
@@ -169,6 +171,7 @@ void FreeDirectMusic()
 
 int NotificationThreadProc()
 {
+    crashstack::prepareThisThread();
     music::NotificationQueue* queue = g_hNotifyEvent;
     while (queue && queue->wait()) {
         std::lock_guard lock(g_notifyWindowMutex);

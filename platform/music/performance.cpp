@@ -1,5 +1,7 @@
 #include "performance.h"
 
+#include "crashstack.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -52,7 +54,10 @@ Result Performance::Init()
     m_anchorTime = 0;
     if (m_clockKind == Clock::RealTime) {
         m_stopScheduler = false;
-        m_scheduler = std::thread([this] { schedulerLoop(); });
+        m_scheduler = std::thread([this] {
+            crashstack::prepareThisThread();
+            schedulerLoop();
+        });
     }
     return Result::Ok;
 }

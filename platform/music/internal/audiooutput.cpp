@@ -1,5 +1,7 @@
 #include "audiooutput.h"
 
+#include "crashstack.h"
+
 #include <alsa/asoundlib.h>
 #include <fluidsynth.h>
 
@@ -59,6 +61,8 @@ public:
 
     static int callback(void* data, int len, int, float*[], int nout, float* out[])
     {
+        // FluidSynth started this thread: its first call gives it the stack.
+        crashstack::prepareThisThread();
         if (nout < 2)
             return FLUID_FAILED;
         static_cast<AudioSource*>(data)->renderAudio(out[0], out[1], len);
@@ -102,7 +106,10 @@ class SilentSink final : public AudioOutput
 public:
     SilentSink(AudioSource& source, int sampleRate) : m_source(source), m_sampleRate(sampleRate)
     {
-        m_thread = std::thread([this] { run(); });
+        m_thread = std::thread([this] {
+            crashstack::prepareThisThread();
+            run();
+        });
     }
     ~SilentSink() override
     {
