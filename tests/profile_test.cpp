@@ -309,6 +309,29 @@ TEST(ProfileKeeping, WhatARewriteWouldDestroyIsMovedAsideAndLinksToCleanProfiles
                   before);
         EXPECT_EQ(Profile(file).getInt("Settings", "Loop", 8), 0);
     }
+
+    // Two copies of the program meeting the same bad profile: it is moved
+    // aside once, and what both write is kept.
+    fresh();
+    ASSERT_TRUE(writeFile(file, commented));
+    QProcess first;
+    QProcess second;
+    for (auto [writer, entry] : {std::pair{&first, "First"}, std::pair{&second, "Second"}})
+        writer->start(QStringLiteral(PROFILE_WRITER),
+                      {file, QStringLiteral("Settings"), QLatin1String(entry), QStringLiteral("1"),
+                       QStringLiteral("20")});
+    ASSERT_TRUE(first.waitForFinished(60000));
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_EQ(second.exitCode(), 0);
+    const QStringList said =
+        QString::fromLocal8Bit(first.readAllStandardError() + second.readAllStandardError())
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(said.size(), 1);
+    ASSERT_EQ(setAside().size(), 1);
+    EXPECT_EQ(readFile(setAside().first().filePath()), commented);
+    EXPECT_EQ(Profile(file).getInt("Settings", "First", 0), 1);
+    EXPECT_EQ(Profile(file).getInt("Settings", "Second", 0), 1);
     fresh();
 }
 

@@ -216,7 +216,16 @@ bool Profile::usable(Access access) const
     if (m_filePath.isEmpty())
         return false;
     const QByteArray path = QFile::encodeName(m_filePath);
-    switch (inspect(path).kind) {
+    Inspection::Kind kind = inspect(path).kind;
+    if (kind == Inspection::Unfit) {
+        // Reads give defaults, as for a profile that is not there: the
+        // program then behaves the same before and after the file is set aside.
+        if (access == Access::Read || !setAside())
+            return false;
+        // Gone now, or already replaced by another copy of the program.
+        kind = inspect(path).kind;
+    }
+    switch (kind) {
     case Inspection::Clean:
         if (access == Access::Read)
             return true;
@@ -224,9 +233,6 @@ bool Profile::usable(Access access) const
     case Inspection::Absent:
         return access == Access::Write && canCreateIn(folderOf(path));
     case Inspection::Unfit:
-        // Reads give defaults, as for a profile that is not there: the
-        // program then behaves the same before and after the file is set aside.
-        return access == Access::Write && setAside() && canCreateIn(folderOf(path));
     case Inspection::Inaccessible:
         return false;
     }
@@ -250,7 +256,7 @@ bool Profile::setAside() const
     } else {
         found = inspect(path);
         if (found.kind != Inspection::Unfit)
-            return found.kind == Inspection::Absent;
+            return true;
     }
 
     const QByteArray stamp =
