@@ -4,6 +4,7 @@
 //               two-threads|thread-recursion|audio-recursion|illegal|breakpoint
 // Every crashing function holds an int and a character pointer, which the
 // report must show. The lines the tests look for carry a "crash:" comment.
+#include "crashstack.h"
 #include "faultreporter.h"
 #include "internal/audiooutput.h"
 
@@ -166,6 +167,8 @@ void crashTwoThreads()
 {
     std::atomic<int> ready{0};
     auto crash = [&ready] {
+        // As every thread of the program does first.
+        crashstack::prepareThisThread();
         ++ready;
         while (ready < 2) {
         }
@@ -216,6 +219,7 @@ int main(int argc, char* argv[])
         // The main thread keeps working while the second one crashes.
         std::atomic<bool> started{false};
         std::thread worker([&started] {
+            crashstack::prepareThisThread();
             started = true;
             crashOnThread();
         });
