@@ -76,10 +76,9 @@ bool CBrisoldeApp::InitInstance()
     return true;
 }
 
-void CBrisoldeApp::OnExitDuringEventLoop(int status)
+void CBrisoldeApp::OnExitWhileRunning()
 {
     FreeDirectMusic();
-    framework::WinApp::OnExitDuringEventLoop(status);
 }
 
 bool CBrisoldeApp::ProcessShellCommand(const CCommandLineInfo& info)

@@ -19,7 +19,7 @@ public:
     bool InitInstance() override;
     // The display went away under the running program: the engine stops and
     // silences its port before the program ends.
-    [[noreturn]] void OnExitDuringEventLoop(int status) override;
+    void OnExitWhileRunning() override;
 
     void OnAppAbout();
     void OnFilePrintSetup();

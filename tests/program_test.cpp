@@ -91,6 +91,15 @@ QProcessEnvironment onDisplay(const QString& display, const QString& temp)
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.insert(QStringLiteral("DISPLAY"), display);
     environment.insert(QStringLiteral("TEMP"), temp);
+    // On a real X server, libxkbcommon-x11 hands strndup() names that are
+    // not terminated, which AddressSanitizer's strict string checks take
+    // for an overflow: that check is left to the tests of our own code.
+    QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    if (!sanitizer.isEmpty()) {
+        sanitizer.replace(QStringLiteral("strict_string_checks=1"),
+                          QStringLiteral("strict_string_checks=0"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), sanitizer);
+    }
     return environment;
 }
 
@@ -132,18 +141,24 @@ TEST(Program, ADisplayThatGoesAwayEndsItInOrder)
     player.setProcessEnvironment(onDisplay(display, reports));
     player.start(QStringLiteral(BRISOLDE_PROGRAM), {piece});
     ASSERT_TRUE(player.waitForStarted());
-    // Its window shows on the server once its event loop runs.
+    // Its window is on the server and its main thread waits in its event
+    // loop (glib's poll), so that the session is under way when the server goes.
+    auto inEventLoop = [&player] {
+        const QByteArray call =
+            testsupport::readFile(QStringLiteral("/proc/%1/syscall").arg(player.processId()));
+        return call.startsWith("7 ");
+    };
     bool shown = false;
     for (int i = 0; i < 300 && !shown && player.state() == QProcess::Running; ++i) {
         QProcess look;
         look.start(xwininfo, {QStringLiteral("-display"), display, QStringLiteral("-root"),
                               QStringLiteral("-tree")});
         look.waitForFinished(10000);
-        shown = look.readAllStandardOutput().contains("Brisolde");
+        shown = look.readAllStandardOutput().contains("Brisolde") && inEventLoop();
         if (!shown)
             QThread::msleep(100);
     }
-    ASSERT_TRUE(shown);
+    ASSERT_TRUE(shown) << player.readAllStandardError().toStdString();
 
     server.kill();
     server.waitForFinished(30000);
@@ -156,7 +171,8 @@ TEST(Program, ADisplayThatGoesAwayEndsItInOrder)
         << said.toStdString();
     EXPECT_EQ(filesIn(reports), QStringList()) << "no crash report";
     EXPECT_EQ(Profile(profilePath()).getString(profile::kRecentFileList, "File1"),
-              QFile::encodeName(piece).toStdString());
+              QFile::encodeName(piece).toStdString())
+        << said.toStdString();
 }
 
 // DISPLAY naming a display that does not exist gets the same plain answer

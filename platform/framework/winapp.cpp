@@ -15,14 +15,12 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QSocketNotifier>
-
 #include <QThread>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <errno.h>
+#include <errno.h> // errno, program_invocation_short_name
 #include <fcntl.h>
 #include <unistd.h>
 #include <utility>
@@ -121,15 +119,30 @@ private:
     bool m_installed[std::size(kSignals)] = {};
 };
 
-// The application whose event loop runs, for the exit() hook below.
-WinApp* g_loopApp = nullptr;
+// exit() called while Run runs (the display went away): two hooks, since
+// exit handlers run in the reverse order of their making and each may only
+// use what was made before it. The one made after the start-up runs first and
+// may use everything the start-up made (the profile's file access); the one
+// made before the start-up covers an exit during it.
+WinApp* g_runningApp = nullptr;
+bool g_inEventLoop = false;
+
+bool onMainThread()
+{
+    return QCoreApplication::instance() &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+void onExitDuringStartUp(int status, void*)
+{
+    if (g_runningApp && onMainThread())
+        std::exchange(g_runningApp, nullptr)->EndAfterExitCall(status, false);
+}
 
 void onExitDuringEventLoop(int status, void*)
 {
-    WinApp* app = std::exchange(g_loopApp, nullptr);
-    if (app && QCoreApplication::instance() &&
-        QThread::currentThread() == QCoreApplication::instance()->thread())
-        app->OnExitDuringEventLoop(status);
+    if (g_runningApp && g_inEventLoop && onMainThread())
+        std::exchange(g_runningApp, nullptr)->EndAfterExitCall(status, true);
 }
 
 } // namespace
@@ -197,17 +210,18 @@ int WinApp::Run()
     // From the start: a signal that comes while the program starts up is
     // carried out as soon as the event loop runs.
     const EndSignals endSignals(this);
+    static const bool startUpHooked = ::on_exit(&onExitDuringStartUp, nullptr) == 0;
+    (void)startUpHooked;
+    g_runningApp = this;
     int result = 0;
     if (InitInstance()) {
-        // Hooked only now, so that it runs before the clean-up of everything
-        // the start-up made (exit handlers run in the reverse order of their
-        // making): the profile's file access among them.
-        static const bool exitHooked = ::on_exit(&onExitDuringEventLoop, nullptr) == 0;
-        (void)exitHooked;
-        g_loopApp = this;
+        static const bool loopHooked = ::on_exit(&onExitDuringEventLoop, nullptr) == 0;
+        (void)loopHooked;
+        g_inEventLoop = true;
         result = QApplication::exec();
-        g_loopApp = nullptr;
+        g_inEventLoop = false;
     }
+    g_runningApp = nullptr;
     if (m_pDocTemplate)
         m_pDocTemplate->CloseAllDocuments();
     const int exitCode = ExitInstance();
@@ -222,11 +236,13 @@ void WinApp::OnEndSignal()
     QCoreApplication::exit(0);
 }
 
-void WinApp::OnExitDuringEventLoop(int status)
+void WinApp::EndAfterExitCall(int status, bool saveSettings)
 {
     std::fprintf(stderr, "%s: the connection to the display was lost, so the program ends.\n",
                  program_invocation_short_name);
-    ExitInstance();
+    OnExitWhileRunning();
+    if (saveSettings)
+        ExitInstance();
     std::fflush(nullptr);
     ::_exit(status);
 }

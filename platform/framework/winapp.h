@@ -40,13 +40,16 @@ public:
     // File > Exit, and every event loop running, a modal dialog's too, ends.
     virtual void OnEndSignal();
 
-    // exit() was called while the event loop ran (Qt does so when the
-    // connection to the display breaks). The program saves the session's
-    // settings as ExitInstance does and ends at once with `status`: the
-    // windows, and whatever Qt made since the loop started, are left alone,
-    // as the display they belong to is gone and Qt has begun to take itself
-    // down. An override stops what must not be cut off, then calls this.
-    [[noreturn]] virtual void OnExitDuringEventLoop(int status);
+    // exit() was called while the program ran (Qt, or the X library under
+    // it, does so when the connection to the display breaks). The program
+    // stops what must not be cut off (OnExitWhileRunning), saves the session's
+    // settings as ExitInstance does when the event loop had started, and ends
+    // at once with `status`: the windows, and whatever the start-up made, are
+    // left alone, as the display they belong to is gone and their clean-up may
+    // have begun already.
+    [[noreturn]] void EndAfterExitCall(int status, bool saveSettings);
+    // What must not be cut off by such an end; nothing here.
+    virtual void OnExitWhileRunning() {}
 
     // From here on the profile lives in "<config>/<company>/<application title>.ini".
     void SetRegistryKey(const char* company);
