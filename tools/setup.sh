@@ -5,13 +5,14 @@
 #
 #   tools/setup.sh run    build the release configuration and start the player
 #   tools/setup.sh test   build the development configuration and run every test
+#   tools/setup.sh deps   only install what is missing
 set -euo pipefail
 
 mode=${1:-}
 case "$mode" in
-run | test) ;;
+run | test | deps) ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|deps" >&2
     exit 2
     ;;
 esac
@@ -22,7 +23,7 @@ cd "$top"
 # Everything the build, the program and the tests use, toolchain included.
 packages=(
     # toolchain
-    g++ cmake ninja-build pkg-config binutils clang-14 libclang-rt-14-dev
+    g++ cmake ninja-build pkg-config binutils clang-14 libclang-rt-14-dev clang-format-14
     # libraries
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libfluidsynth-dev timgm6mb-soundfont libasound2-dev libdw-dev libunwind-dev
@@ -32,6 +33,8 @@ packages=(
     # the virtual machine with a real ALSA sequencer (tests labelled "alsa")
     qemu-system-x86 busybox-static alsa-utils
     desktop-file-utils xdg-utils libglib2.0-bin shared-mime-info
+    # installation and the Debian package (tools/package.sh) and their checks
+    appstream file dpkg-dev lintian
 )
 
 missing=()
@@ -49,6 +52,10 @@ if ((${#missing[@]})); then
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
         "${missing[@]}"
+fi
+
+if [ "$mode" = deps ]; then
+    exit 0
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
