@@ -33,8 +33,8 @@ std::shared_ptr<Segment> piece(std::uint32_t microsecondsPerBeat)
     for (std::uint8_t note = 60; note < 76; ++note)
         events = cat({events, {0x00, 0x90, note, 100, 0x18, 0x80, note, 0}});
     LoadResult loaded = load(cat({header(0, 1, 96), track(cat({events, endOfTrack()}))}));
-    EXPECT_TRUE(loaded) << loaded.reason;
-    return loaded.segment;
+    EXPECT_TRUE(loaded) << loaded.reason();
+    return loaded ? loaded.value() : nullptr;
 }
 
 struct RealTimeRig
