@@ -3,7 +3,7 @@
 #   tools/package.sh        (or: cpack -G DEB in a build folder of the release preset)
 #
 # gives brisolde_<version>_<arch>.deb and its debugging symbols as
-# brisolde-dbgsym_<version>_<arch>.ddeb. The dependencies on libraries are
+# brisolde-dbgsym_<version>_<arch>.deb. The dependencies on libraries are
 # computed from the binaries by dpkg-shlibdeps, which also looks into the
 # private library folder; what the binaries cannot show is named here.
 set(BRISOLDE_PACKAGE_CONTACT "Tolvern Midi Applications <maintainers@tolvern.invalid>" CACHE STRING
@@ -28,17 +28,18 @@ The package also holds brisolde-inspect, which prints a MIDI file event by
 event as the player loads it, and brisolde-render, which renders a file to
 a WAV file through the player's own engine.]=])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CPACK_PACKAGING_INSTALL_PREFIX}/${BRISOLDE_INSTALL_PKGLIBDIR}")
 # Qt finds its window-system plugin at run time, and the built-in synthesizer
 # its SoundFont; neither shows in the binaries' needed libraries.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-qpa-plugins, timgm6mb-soundfont | fluid-soundfont-gm | sf2-soundfont-gm")
-# The debugging symbols go to their own package, as Debian's tools do it;
-# with it installed, crash reports name functions, files and lines.
-set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+# The programs are stripped and their debugging information goes to a package
+# of its own; with it installed, crash reports name functions, files and lines.
+# (CPack's own debug package lists absolute paths in its md5sums.)
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/BrisoldePackageStrip.cmake")
 # Directories the package makes are rwxr-xr-x whatever the builder's umask.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
