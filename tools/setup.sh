@@ -68,7 +68,8 @@ if [ "$mode" = test ]; then
 fi
 
 cmake --preset release
-cmake --build --preset release -j "$jobs"
+# The player and the screenshot tool only; the release preset also builds the tests.
+cmake --build --preset release -j "$jobs" --target brisolde brisolde-screenshot
 program=build/release/bin/brisolde
 demo=demo/brisolde-demo.mid
 

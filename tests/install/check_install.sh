@@ -4,9 +4,9 @@
 # folder and find their private libraries, and a crash report with function
 # names and source lines when the player is killed by a real SIGSEGV.
 #
-#   check_install.sh CMAKE BUILD WORK BINDIR PKGLIBDIR DATADIR MANDIR DEMO
+#   check_install.sh CMAKE BUILD WORK BINDIR PKGLIBDIR DATADIR MANDIR DEMO [SANITIZERS]
 set -eu
-cmake=$1 build=$2 work=$3 bindir=$4 pkglibdir=$5 datadir=$6 mandir=$7 demo=$8
+cmake=$1 build=$2 work=$3 bindir=$4 pkglibdir=$5 datadir=$6 mandir=$7 demo=$8 sanitizer=${9:-}
 
 fail() {
     echo "FAIL: $*" >&2
@@ -59,14 +59,20 @@ status=0
 grep -qxF "Exec=$prefix/$bindir/brisolde %f" "$XDG_DATA_HOME/applications/brisolde.desktop" ||
     fail "-Register wrote no desktop entry for the installed program"
 
-# A real crash: the player is started, and once it has written its desktop
-# entry (it is then inside its start-up, its crash handler long in place) it
-# gets a SIGSEGV from outside.
+# A real crash: the player is started and, once it is up (it has written its
+# desktop entry) and idle (its main thread waits in poll or ppoll, x86-64
+# system calls 7 and 271, so the signal meets no lock held), it gets a SIGSEGV
+# from outside.
 rm -f "$XDG_DATA_HOME/applications/brisolde.desktop"
 "$prefix/$bindir/brisolde" &
 pid=$!
+idle() {
+    [ -f "$XDG_DATA_HOME/applications/brisolde.desktop" ] || return 1
+    read -r call rest <"/proc/$pid/syscall" 2>/dev/null || return 1
+    [ "$call" = 7 ] || [ "$call" = 271 ]
+}
 tries=0
-until [ -f "$XDG_DATA_HOME/applications/brisolde.desktop" ]; do
+until idle; do
     kill -0 $pid 2>/dev/null || fail "the player ended before it was up"
     tries=$((tries + 1))
     [ $tries -lt 600 ] || fail "the player did not come up"
@@ -75,10 +81,18 @@ done
 kill -SEGV $pid
 status=0
 wait $pid || status=$?
-[ $status -eq 139 ] || fail "the player ended with $status after SIGSEGV, not 139"
+# After its report the player hands the signal on to the handling it found:
+# the system's (killed by SIGSEGV), or a sanitizer's, which ends it with 1.
+[ $status -eq 139 ] || { [ -n "$sanitizer" ] && [ $status -eq 1 ]; } ||
+    fail "the player ended with $status after SIGSEGV"
 report=$TEMP/brisolde.err
 [ -f "$report" ] || fail "no crash report in \$TEMP"
 grep -q '^Exception code: C0000005 ACCESS_VIOLATION' "$report" || fail "the report names no SIGSEGV"
-grep -q ' main+[0-9A-F]* .*main\.cpp line [0-9]' "$report" ||
-    fail "the report's call stack has no names and lines: $(sed -n '/Call stack/,/^$/p' "$report")"
+# A sanitizer's dlopen stands between the program and the library it opens by
+# name, so its run path is not searched; the crash report tests cover the
+# library in sanitizer builds.
+if [ -z "$sanitizer" ]; then
+    grep -q ' main+[0-9A-F]* .*main\.cpp line [0-9]' "$report" ||
+        fail "the report's call stack has no names and lines: $(sed -n '/Call stack/,/^$/p' "$report")"
+fi
 echo "installed under $prefix: layout, start-up and crash report correct"
