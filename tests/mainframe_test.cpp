@@ -623,7 +623,7 @@ TEST_F(MainFrameTest, OpeningRecordsTheDirectoryAndReportsAFileThatDoesNotLoad)
     EXPECT_EQ(frame->m_wndStatusBar.paneText(0), QStringLiteral("Ready"));
 }
 
-TEST_F(MainFrameTest, DroppedFilesOpenInDropOrder)
+TEST_F(MainFrameTest, DroppedFilesOpenInDropOrderAndAreNeverMoved)
 {
     start();
     chooseDevice("Recorder");
@@ -631,16 +631,39 @@ TEST_F(MainFrameTest, DroppedFilesOpenInDropOrder)
     data.setUrls({QUrl::fromLocalFile(dir.filePath(QStringLiteral("one.mid"))),
                   QUrl::fromLocalFile(dir.filePath(QStringLiteral("two.mid"))),
                   QUrl::fromLocalFile(dir.filePath(QStringLiteral("three.mid")))});
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    // As a desktop delivers it: the drag enters the window, then drops.
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    // As a desktop delivers it: the drag enters the window, moves, drops. The
+    // source would let the files be moved, and Shift proposes it: they are copied.
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+    const Qt::KeyboardModifiers shift = Qt::ShiftModifier;
+    QDragEnterEvent enter(QPoint(10, 10), offered, &data, Qt::LeftButton, shift);
+    ASSERT_EQ(enter.proposedAction(), Qt::MoveAction);
     QCoreApplication::sendEvent(frame, &enter);
     ASSERT_TRUE(enter.isAccepted());
+    EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+    QDragMoveEvent move(QPoint(20, 20), offered, &data, Qt::LeftButton, shift);
+    QCoreApplication::sendEvent(frame, &move);
+    EXPECT_TRUE(move.isAccepted());
+    EXPECT_EQ(move.dropAction(), Qt::CopyAction);
+    QDropEvent drop(QPointF(20, 20), offered, &data, Qt::LeftButton, shift);
     QCoreApplication::sendEvent(frame, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
     EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("three.mid"));
     EXPECT_EQ((*app->recentFileList())[0], file("three.mid"));
     EXPECT_EQ((*app->recentFileList())[1], file("two.mid"));
     EXPECT_EQ((*app->recentFileList())[2], file("one.mid"));
+
+    // A source that offers only a move is refused, and nothing opens.
+    QMimeData moveOnly;
+    moveOnly.setUrls({QUrl::fromLocalFile(dir.filePath(QStringLiteral("one.mid")))});
+    QDragEnterEvent refused(QPoint(10, 10), Qt::MoveAction, &moveOnly, Qt::LeftButton,
+                            Qt::NoModifier);
+    QCoreApplication::sendEvent(frame, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    QDropEvent moved(QPointF(10, 10), Qt::MoveAction, &moveOnly, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(frame, &moved);
+    EXPECT_FALSE(moved.isAccepted());
+    EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("three.mid"));
 }
 
 TEST_F(MainFrameTest, AFileOnTheCommandLinePlaysBeforeTheWindowIsShown)
