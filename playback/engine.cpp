@@ -173,10 +173,13 @@ void SendGMReset()
 
 int OnPlayNotify(IEngineWindow& window)
 {
-    if (!g_pPerformance || !g_pSegment)
+    if (!g_pPerformance)
         return 0;
+    // Each message stands for one notification: take it whatever is loaded,
+    // or the queue stays one behind for the rest of the session (the stop of
+    // a piece replaced by a file that failed to load is one).
     music::Notification notification;
-    if (g_pPerformance->GetNotificationPMsg(notification) != music::Result::Ok)
+    if (g_pPerformance->GetNotificationPMsg(notification) != music::Result::Ok || !g_pSegment)
         return 0;
     // Only the end of the playing that is current ends the piece: a late end
     // of one that was stopped or replaced must not end the next.

@@ -557,6 +557,28 @@ TEST_F(MainFrameTest, APieceAtItsEndStopsOrPlaysAgainWithLoop)
     EXPECT_EQ(frame->m_wndStatusBar.pane(1)->text().size(), 33);
 }
 
+// A file that does not load while a piece plays: the stop it caused is
+// reported all the same, and every later end of a piece is handled as before.
+TEST_F(MainFrameTest, AFileThatFailsWhilePlayingLeavesTheEndsOfLaterPiecesHandled)
+{
+    start();
+    chooseDevice("Recorder");
+    app->OpenDocumentFile(file("one.mid")); // Autoplay and Loop are on by default
+    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    runTo(400000);
+    app->OpenDocumentFile(file("bad.mid"));
+    settle();
+    // (Otherwise each later wait for the window would take seconds.)
+    ASSERT_EQ(g_hNotifyEvent->size(), 0u) << "the stop's notification was taken";
+    app->OpenDocumentFile(file("two.mid"));
+    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    const std::size_t before = notesPlayed().size();
+    runTo(recorder->now() + 3500000); // a second long: Loop plays it three times more
+    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
+    const std::vector<int> notes = notesPlayed();
+    EXPECT_GE(std::count(notes.begin() + std::ptrdiff_t(before), notes.end(), 62), 3);
+}
+
 TEST_F(MainFrameTest, PlayNextFileWithNeitherOptionOnlyStops)
 {
     start();
