@@ -363,6 +363,15 @@ void CMainFrame::PostSegmentEnd()
     QCoreApplication::postEvent(this, new QEvent(WM_SEGMENT_END));
 }
 
+void CMainFrame::OnPortGone(const std::string& description)
+{
+    // Stopped, so that the transport's rules follow; the user may choose
+    // another port and play again.
+    OnStopPlaying();
+    SetMessageText(QStringLiteral("Stopped: the output port \"%1\" went away")
+                       .arg(QString::fromStdString(description)));
+}
+
 void CMainFrame::PlayDelay()
 {
     if (g_playDelay > 0)

@@ -81,6 +81,7 @@ public:
     void SetPositionTimer(bool on) override;
     void EnableReverbItem(bool enable) override;
     void PostSegmentEnd() override;
+    void OnPortGone(const std::string& description) override;
     void PlayDelay() override;
 
 protected:

@@ -579,6 +579,32 @@ TEST_F(MainFrameTest, AFileThatFailsWhilePlayingLeavesTheEndsOfLaterPiecesHandle
     EXPECT_GE(std::count(notes.begin() + std::ptrdiff_t(before), notes.end(), 62), 3);
 }
 
+// The port goes away while a piece plays (an ALSA client that quits): the
+// window stops, its transport follows, and the status bar names the port.
+TEST_F(MainFrameTest, APortThatGoesAwayWhilePlayingStopsAndSaysWhich)
+{
+    start();
+    chooseDevice("Recorder");
+    app->OpenDocumentFile(file("one.mid")); // Autoplay and Loop are on by default
+    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    runTo(300000);
+    recorder->disappear();
+    runTo(2500000); // Loop does not start it again on a port that is gone
+    EXPECT_EQ(g_nPlayState, PLAY_STOPPED);
+    EXPECT_EQ(frame->m_wndStatusBar.paneText(0),
+              QStringLiteral("Stopped: the output port \"Recorder\" went away"));
+    EXPECT_TRUE(enabled(ID_PLAY_MIDI));
+    EXPECT_FALSE(enabled(ID_STOP_PLAYING));
+    EXPECT_FALSE(enabled(ID_PAUSE_PLAYING));
+
+    // Another port plays the piece.
+    chooseDevice("Plain recorder");
+    clickToolButton(ID_PLAY_MIDI);
+    runTo(recorder->now() + 300000);
+    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
+    EXPECT_FALSE(notesPlayed().empty());
+}
+
 TEST_F(MainFrameTest, PlayNextFileWithNeitherOptionOnlyStops)
 {
     start();
