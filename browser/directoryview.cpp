@@ -275,6 +275,17 @@ void CDirectoryView::OnDblclk(const QPoint& position)
     OnClick(position);
 }
 
+void CDirectoryView::mousePressEvent(QMouseEvent* event)
+{
+    // Only the left button chooses: a right-click would move the selection
+    // without storing or listing it, and the two panes would disagree.
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
 void CDirectoryView::mouseReleaseEvent(QMouseEvent* event)
 {
     QTreeWidget::mouseReleaseEvent(event);
@@ -289,11 +300,13 @@ void CDirectoryView::mouseReleaseEvent(QMouseEvent* event)
 
 void CDirectoryView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    QTreeWidget::mouseDoubleClickEvent(event);
-    if (event->button() == Qt::LeftButton) {
-        m_ignoreNextRelease = true;
-        OnDblclk(event->position().toPoint());
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
     }
+    QTreeWidget::mouseDoubleClickEvent(event);
+    m_ignoreNextRelease = true;
+    OnDblclk(event->position().toPoint());
 }
 
 void CDirectoryView::OnSelchanged(HTREEITEM newItem, HTREEITEM oldItem)

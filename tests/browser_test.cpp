@@ -195,12 +195,23 @@ TEST_F(BrowserTest, AClickStoresTheRowsPathAndUpdatesTheOtherViews)
     tree.scrollToItem(other);
     const QRect row = tree.visualItemRect(other);
     // Right of the label counts as the item.
-    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, QPoint(row.right() - 2, row.center().y()));
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {},
+                      QPoint(row.right() - 2, row.center().y()));
     EXPECT_EQ(stored(), root + "Music/Other/");
     EXPECT_EQ(fileNames(list), QStringList{"a.mid"});
     EXPECT_EQ(tree.currentItem(), other);
     EXPECT_EQ(childTexts(other), QStringList{"Deeper"}) << "a first selection lists one level";
     EXPECT_FALSE(other->isExpanded()) << "added collapsed";
+
+    // A right-click changes nothing: neither the selection nor what is stored and listed.
+    QTreeWidgetItem* midi = find(tree, root + "Music/Midi/");
+    QTest::mouseClick(tree.viewport(), Qt::RightButton, {}, tree.visualItemRect(midi).center());
+    QTest::mouseDClick(tree.viewport(), Qt::RightButton, {}, tree.visualItemRect(midi).center());
+    EXPECT_EQ(tree.currentItem(), other);
+    EXPECT_TRUE(other->isSelected());
+    EXPECT_FALSE(midi->isSelected());
+    EXPECT_EQ(stored(), root + "Music/Other/");
+    EXPECT_EQ(fileNames(list), QStringList{"a.mid"});
 
     // The keyboard moves the selection without storing anything.
     tree.setCurrentItem(find(tree, root + "Music/Midi/"));
@@ -209,7 +220,8 @@ TEST_F(BrowserTest, AClickStoresTheRowsPathAndUpdatesTheOtherViews)
     // Below the last item: nothing stored, the list updated all the same.
     setStart(root + "Music/Midi/");
     tree.collapseAll();
-    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, QPoint(10, tree.viewport()->height() - 3));
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {},
+                      QPoint(10, tree.viewport()->height() - 3));
     EXPECT_EQ(stored(), root + "Music/Midi/");
     EXPECT_TRUE(fileNames(list).isEmpty());
 }
@@ -290,7 +302,8 @@ TEST_F(BrowserTest, TheListShowsMidiFilesWithDateAndFullSize)
 
     QStringList names = fileNames(list);
     names.sort();
-    EXPECT_EQ(names, (QStringList{"A.MID", "b.Rmi", QString::fromUtf8("caf\xef\xbf\xbd.mid"), "link.mid"}));
+    EXPECT_EQ(names, (QStringList{"A.MID", "b.Rmi", QString::fromUtf8("caf\xef\xbf\xbd.mid"),
+                                  "link.mid"}));
     EXPECT_EQ(list.headerItem()->text(0), QStringLiteral("File Name"));
     EXPECT_EQ(list.headerItem()->text(1), QStringLiteral("Date"));
     EXPECT_EQ(list.headerItem()->text(2), QStringLiteral("Size"));
@@ -334,8 +347,9 @@ TEST_F(BrowserTest, NextFileWalksTheRowsAndWrapsWithLoop)
     list.PlayNextFile();
     EXPECT_EQ(list.GetSelectedIndex(), 0) << "wraps with Loop";
     ASSERT_EQ(document.opened.size(), 1u);
-    EXPECT_EQ(document.opened[0], root + "m/" +
-                                      list.topLevelItem(0)->data(0, Qt::UserRole).toByteArray().toStdString());
+    EXPECT_EQ(document.opened[0],
+              root + "m/" +
+                  list.topLevelItem(0)->data(0, Qt::UserRole).toByteArray().toStdString());
     EXPECT_EQ(document.GetPathName(), document.opened[0]);
 
     // Every row opens by its exact bytes, also one whose name is not UTF-8.
@@ -379,23 +393,22 @@ TEST(FileNames, MidiFilesAreKnownByTheirExtensionInAnyCase)
 
 TEST(Drives, TheRootFirstThenRealVolumesWithTheirKinds)
 {
-    const std::string table =
-        "proc /proc proc rw 0 0\n"
-        "/dev/sda1 / ext4 rw 0 0\n"
-        "tmpfs /run tmpfs rw 0 0\n"
-        "/dev/sda2 /home ext4 rw 0 0\n"
-        "server:/export /mnt/nfs nfs4 rw 0 0\n"
-        "/dev/sr0 /media/cdrom iso9660 ro 0 0\n"
-        "//host/share /mnt/smb cifs rw 0 0\n"
-        "/dev/loop3 /snap/core/1 squashfs ro 0 0\n"
-        "overlay /var/lib/docker/x overlay rw 0 0\n"
-        "/dev/sdb1 /media/My\\040Stick vfat rw 0 0\n";
+    const std::string table = "proc /proc proc rw 0 0\n"
+                              "/dev/sda1 / ext4 rw 0 0\n"
+                              "tmpfs /run tmpfs rw 0 0\n"
+                              "/dev/sda2 /home ext4 rw 0 0\n"
+                              "server:/export /mnt/nfs nfs4 rw 0 0\n"
+                              "/dev/sr0 /media/cdrom iso9660 ro 0 0\n"
+                              "//host/share /mnt/smb cifs rw 0 0\n"
+                              "/dev/loop3 /snap/core/1 squashfs ro 0 0\n"
+                              "overlay /var/lib/docker/x overlay rw 0 0\n"
+                              "/dev/sdb1 /media/My\\040Stick vfat rw 0 0\n";
     const std::vector<DriveRoot> drives = GetLogicalDrives(table);
     std::vector<std::string> roots;
     for (const DriveRoot& d : drives)
         roots.push_back(d.root);
     EXPECT_EQ(roots, (std::vector<std::string>{"/", "/home/", "/mnt/nfs/", "/media/cdrom/",
-                                                "/mnt/smb/", "/media/My Stick/"}));
+                                               "/mnt/smb/", "/media/My Stick/"}));
     EXPECT_EQ(drives[2].type, DRIVE_REMOTE);
     EXPECT_EQ(drives[3].type, DRIVE_CDROM);
     EXPECT_EQ(drives[4].type, DRIVE_REMOTE);
