@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -195,8 +196,9 @@ TEST_F(BrowserTest, AClickStoresTheRowsPathAndUpdatesTheOtherViews)
     tree.scrollToItem(other);
     const QRect row = tree.visualItemRect(other);
     // Right of the label counts as the item.
-    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {},
-                      QPoint(row.right() - 2, row.center().y()));
+    const QPoint rightOfLabel(std::min(row.right(), tree.viewport()->width()) - 2,
+                              row.center().y());
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, rightOfLabel);
     EXPECT_EQ(stored(), root + "Music/Other/");
     EXPECT_EQ(fileNames(list), QStringList{"a.mid"});
     EXPECT_EQ(tree.currentItem(), other);
@@ -224,6 +226,53 @@ TEST_F(BrowserTest, AClickStoresTheRowsPathAndUpdatesTheOtherViews)
                       QPoint(10, tree.viewport()->height() - 3));
     EXPECT_EQ(stored(), root + "Music/Midi/");
     EXPECT_TRUE(fileNames(list).isEmpty());
+}
+
+// Deep below a narrow pane, the names stay whole: the column is as wide as its
+// widest shown name, the tree scrolls sideways, and the selected folder's name
+// is scrolled into view.
+TEST_F(BrowserTest, DeepFoldersStayReadableTheTreeScrollsSideways)
+{
+    std::string deep = "Music";
+    for (int level = 1; level <= 14; ++level)
+        deep += "/Level " + std::to_string(level) + " of a deep folder";
+    mkdir(deep);
+    setStart(root + deep + "/");
+    CDirectoryView tree;
+    tree.resize(260, 300);
+    tree.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&tree));
+    tree.OnInitialUpdate();
+    QTreeWidgetItem* deepest = tree.currentItem();
+    ASSERT_NE(deepest, nullptr);
+    ASSERT_EQ(deepest->text(0), QStringLiteral("Level 14 of a deep folder"));
+    QCoreApplication::processEvents();
+
+    const QRect row = tree.visualItemRect(deepest); // from its picture on, in the viewport
+    const int label =
+        tree.iconSize().width() + tree.fontMetrics().horizontalAdvance(deepest->text(0));
+    const int scrolled = tree.horizontalScrollBar()->value();
+    EXPECT_GT(tree.horizontalScrollBar()->maximum(), 0) << "the tree scrolls sideways";
+    EXPECT_GE(tree.columnWidth(0), scrolled + row.left() + label) << "the name is not cut";
+    EXPECT_GE(row.left(), 0) << "the selected name is in view";
+    EXPECT_LE(row.left() + label, tree.viewport()->width());
+
+    // So is the name the keyboard moves to, from wherever the tree was scrolled.
+    tree.horizontalScrollBar()->setValue(0);
+    QTest::keyClick(&tree, Qt::Key_Up);
+    ASSERT_EQ(tree.currentItem(), deepest->parent());
+    const QRect above = tree.visualItemRect(deepest->parent());
+    EXPECT_GE(above.left(), 0);
+    EXPECT_LE(above.left() + label, tree.viewport()->width());
+
+    // Clicking right of a short name, far left of the long ones, is still on its row.
+    QTreeWidgetItem* music = find(tree, root + "Music/");
+    tree.horizontalScrollBar()->setValue(0);
+    const QRect musicRow = tree.visualItemRect(music);
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {},
+                      QPoint(tree.viewport()->width() - 3, musicRow.center().y()));
+    EXPECT_EQ(stored(), root + "Music/");
+    EXPECT_EQ(tree.currentItem(), music);
 }
 
 TEST_F(BrowserTest, RebuildTreeWaitsForTheFirstFillThenStartsAfresh)
