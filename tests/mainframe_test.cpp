@@ -723,16 +723,33 @@ TEST_F(MainFrameTest, AFileOnTheCommandLinePlaysBeforeTheWindowIsShown)
     SetEngineOptions(options);
     app = std::make_unique<TestApp>();
     app->setArguments({QFile::encodeName(dir.filePath(QStringLiteral("two.mid")))});
-    // The document is opened, and plays, while the frame is made: before it is shown.
-    bool hiddenWhilePlaying = false;
-    QTimer::singleShot(0, [] {});
-    ASSERT_TRUE(app->InitInstance());
+    // The document is opened, and plays, while the frame is made: before it
+    // is shown. What holds at the moment the window shows:
+    struct ShowWatcher : QObject
+    {
+        std::optional<bool> playing;
+        std::string path;
+        bool eventFilter(QObject* object, QEvent* event) override
+        {
+            if (event->type() == QEvent::Show && qobject_cast<CMainFrame*>(object) && !playing) {
+                playing = g_pSegmentState && g_nPlayState == PLAY_PLAYING;
+                const auto* frame = static_cast<CMainFrame*>(object);
+                const framework::Document* document = frame->GetFilesView()->GetDocument();
+                path = document ? document->GetPathName() : std::string();
+            }
+            return false;
+        }
+    } watcher;
+    qApp->installEventFilter(&watcher);
+    const bool started = app->InitInstance();
+    qApp->removeEventFilter(&watcher);
+    ASSERT_TRUE(started);
     frame = qobject_cast<CMainFrame*>(app->m_pMainWnd.data());
     ASSERT_NE(frame, nullptr);
-    hiddenWhilePlaying = g_pSegmentState && g_nPlayState == PLAY_PLAYING;
-    EXPECT_TRUE(hiddenWhilePlaying);
     EXPECT_TRUE(frame->isVisible());
-    EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("two.mid"));
+    ASSERT_TRUE(watcher.playing.has_value()) << "the window was shown";
+    EXPECT_TRUE(*watcher.playing);
+    EXPECT_EQ(watcher.path, file("two.mid"));
 }
 
 TEST_F(MainFrameTest, AnEngineThatCannotStartEndsTheProgramSilently)
