@@ -111,19 +111,19 @@ void CFilesView::FillFileList()
         return;
     const QIcon note(m_imageList.value(res::kImageNote));
     QList<QTreeWidgetItem*> rows;
-    std::string path = directory;
+    // Each name is looked at relative to the open directory: the system
+    // walks one name instead of the whole path, for every file listed.
+    const int directoryFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (name[0] == '.' || !IsMidiFile(name))
             continue;
         // Links count as what they point at; dangling ones, directories and
         // anything but regular files are left out.
-        path.resize(directory.size());
-        path += name;
         struct stat st
         {
         };
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (::fstatat(directoryFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
         auto* row = new QTreeWidgetItem;
         row->setText(0, QFile::decodeName(QByteArray(name)));
