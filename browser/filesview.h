@@ -2,6 +2,11 @@
 // stored in "Default Directory", with name, date and size. The rows are the
 // data: the pane keeps no list of its own. A double click plays the selected
 // row's file; the main window walks the list for Play Directory.
+//
+// Threads: everything runs on the user-interface thread. FillFileList hands
+// the look-up of half the names of a large folder to a thread of its own,
+// which touches only those names' dates and sizes, and joins it before it
+// makes a row.
 #pragma once
 
 #include "document.h"

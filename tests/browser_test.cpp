@@ -20,6 +20,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -401,6 +402,29 @@ TEST_F(BrowserTest, TheListShowsMidiFilesWithDateAndFullSize)
             EXPECT_EQ(row->text(2), QStringLiteral("3221225472"));
         }
     }
+}
+
+// A folder large enough for the list to look at its files on two threads:
+// every file once, with its own size, and what is no file left out.
+TEST_F(BrowserTest, ALargeFolderIsListedWholeWithEachFilesOwnSize)
+{
+    mkdir("big");
+    std::map<QString, QString> expected;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string name = "piece " + std::to_string(i) + (i % 2 ? ".mid" : ".RMI");
+        touch("big/" + name, std::string(std::size_t(i % 97), 'x'));
+        expected[QString::fromStdString(name)] = QString::number(i % 97);
+        if (i % 500 == 0)
+            mkdir("big/folder " + std::to_string(i) + ".mid");
+    }
+    setStart(root + "big/");
+    CFilesView list;
+    list.OnInitialUpdate();
+    std::map<QString, QString> shown;
+    for (int i = 0; i < list.topLevelItemCount(); ++i)
+        shown[list.topLevelItem(i)->text(0)] = list.topLevelItem(i)->text(2);
+    EXPECT_EQ(list.topLevelItemCount(), 3000);
+    EXPECT_EQ(shown, expected);
 }
 
 TEST_F(BrowserTest, NextFileWalksTheRowsAndWrapsWithLoop)
