@@ -12,10 +12,14 @@
 #include <QIcon>
 #include <QMouseEvent>
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <locale.h>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -31,9 +35,18 @@ constexpr int kNameRole = Qt::UserRole;
 class FileRow final : public QTreeWidgetItem
 {
 public:
-    FileRow(const char* name, QString date, QString size, const QIcon& note)
-        : m_bytes(name), m_name(QFile::decodeName(m_bytes)), m_date(std::move(date)),
-          m_size(std::move(size)), m_note(note)
+    // The texts of one file, made before its row.
+    struct Texts
+    {
+        QByteArray bytes;
+        QString name;
+        QString date;
+        QString size;
+    };
+
+    FileRow(Texts&& texts, const QIcon& note)
+        : m_bytes(std::move(texts.bytes)), m_name(std::move(texts.name)),
+          m_date(std::move(texts.date)), m_size(std::move(texts.size)), m_note(note)
     {
     }
 
@@ -122,6 +135,7 @@ void CFilesView::InitColumns()
     setColumnWidth(1, 160);
     setColumnWidth(2, 80);
     m_imageList = res::splitStrip(res::loadBitmap(IDB_ITEM_IMAGES), res::kItemImageSize);
+    m_note = QIcon(m_imageList.value(res::kImageNote));
     setIconSize(QSize(res::kItemImageSize, res::kItemImageSize));
     m_bFirstUpdate = false;
 }
@@ -153,32 +167,110 @@ std::string CFilesView::FormatDate(std::time_t time)
 
 namespace {
 
-// What the list shows of one file; `listed` is false for what is left out.
-struct FileFacts
+// The MIDI files of a folder in blocks of names, in listing order, with what
+// the list shows of each: the reading thread fills a block and hands it on,
+// and two threads (the reader, once it has read all, and a helper) look at
+// the files of the blocks handed on.
+class FolderLookUp
 {
-    bool listed = false;
-    std::time_t modified = 0;
-    std::int64_t size = 0;
-};
+public:
+    explicit FolderLookUp(int directoryFd) : m_directoryFd(directoryFd) {}
+    ~FolderLookUp() { finish(); }
 
-// Looks at names [first, last) of `names` relative to the open directory:
-// the system walks one name instead of the whole path. Links count as what
-// they point at; dangling ones, directories and anything but regular files
-// are left out.
-void lookUp(int directoryFd, const std::vector<std::string>& names, std::vector<FileFacts>& facts,
-            std::size_t first, std::size_t last)
-{
-    for (std::size_t i = first; i < last; ++i) {
-        struct stat st
-        {
-        };
-        if (::fstatat(directoryFd, names[i].c_str(), &st, 0) == 0 && S_ISREG(st.st_mode))
-            facts[i] = {true, st.st_mtime, static_cast<std::int64_t>(st.st_size)};
+    // Reading thread: one more name in listing order.
+    void add(const char* name)
+    {
+        if (m_blocks.empty() || m_blocks.back().names.size() == kBlock) {
+            std::unique_lock lock(m_mutex);
+            if (!m_blocks.empty()) {
+                ++m_handedOn;
+                m_wake.notify_one();
+                // From the second block on a helper is worth its start.
+                if (!m_helper.joinable())
+                    m_helper = std::thread([this] { work(); });
+            }
+            m_blocks.emplace_back();
+            m_blocks.back().names.reserve(kBlock);
+        }
+        m_blocks.back().names.emplace_back(name);
     }
-}
 
-// From this many names on, a second thread looks at half of them.
-constexpr std::size_t kTwoThreadsFrom = 2048;
+    // Reading thread, after the last name: looks at files with the helper
+    // until every block is done. Then the rows may be made.
+    void finish()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_finished)
+                return;
+            m_finished = true;
+            m_handedOn = m_blocks.size();
+        }
+        m_wake.notify_one();
+        work();
+        if (m_helper.joinable())
+            m_helper.join();
+    }
+
+    struct Block
+    {
+        std::vector<std::string> names;
+        std::vector<std::optional<FileRow::Texts>> texts; // empty: not listed
+    };
+    std::deque<Block>& blocks() { return m_blocks; }
+
+private:
+    static constexpr std::size_t kBlock = 1024;
+
+    // Takes the next block handed on and looks at its files, until none is
+    // left and none will come.
+    void work()
+    {
+        for (;;) {
+            Block* block = nullptr;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_next < m_handedOn || m_finished; });
+                if (m_next == m_handedOn)
+                    return;
+                block = &m_blocks[m_next++];
+            }
+            lookAt(*block);
+        }
+    }
+
+    // Each name is looked at relative to the open directory: the system walks
+    // one name instead of the whole path. Links count as what they point at;
+    // dangling ones, directories and anything but regular files are left out.
+    void lookAt(Block& block)
+    {
+        block.texts.resize(block.names.size());
+        for (std::size_t i = 0; i < block.names.size(); ++i) {
+            const std::string& name = block.names[i];
+            struct stat st
+            {
+            };
+            if (::fstatat(m_directoryFd, name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            const std::string date = CFilesView::FormatDate(st.st_mtime);
+            QByteArray bytes(name.data(), qsizetype(name.size()));
+            QString shown = QFile::decodeName(bytes);
+            block.texts[i] =
+                FileRow::Texts{std::move(bytes), std::move(shown),
+                               QString::fromLatin1(date.data(), qsizetype(date.size())),
+                               QString::number(static_cast<qint64>(st.st_size))};
+        }
+    }
+
+    const int m_directoryFd;
+    std::deque<Block> m_blocks;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::size_t m_handedOn = 0; // blocks [0, m_handedOn) may be looked at
+    std::size_t m_next = 0;     // the next block to look at
+    bool m_finished = false;
+    std::thread m_helper;
+};
 
 } // namespace
 
@@ -189,37 +281,23 @@ void CFilesView::FillFileList()
     DIR* dir = ::opendir(directory.c_str());
     if (!dir)
         return;
-    std::vector<std::string> names;
+    // Looking at each file is most of a fill of a large folder: it starts
+    // while the folder is still being read, on a second thread.
+    FolderLookUp lookUp(::dirfd(dir));
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (name[0] != '.' && IsMidiFile(name))
-            names.emplace_back(name);
+            lookUp.add(name);
     }
-    // Looking at each file is most of a fill of a large folder: a helper
-    // thread takes the second half of the names. It touches nothing but
-    // those names' facts and is joined before any row is made.
-    const int directoryFd = ::dirfd(dir);
-    std::vector<FileFacts> facts(names.size());
-    const std::size_t half = names.size() >= kTwoThreadsFrom ? names.size() / 2 : names.size();
-    std::thread helper;
-    if (half < names.size())
-        helper =
-            std::thread(lookUp, directoryFd, std::cref(names), std::ref(facts), half, names.size());
-    lookUp(directoryFd, names, facts, 0, half);
-    if (helper.joinable())
-        helper.join();
+    lookUp.finish();
     ::closedir(dir);
 
-    const QIcon note(m_imageList.value(res::kImageNote));
     QList<QTreeWidgetItem*> rows;
-    rows.reserve(qsizetype(names.size()));
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (!facts[i].listed)
-            continue;
-        const std::string date = FormatDate(facts[i].modified);
-        rows.append(new FileRow(names[i].c_str(),
-                                QString::fromLatin1(date.data(), qsizetype(date.size())),
-                                QString::number(facts[i].size), note));
+    for (FolderLookUp::Block& block : lookUp.blocks()) {
+        for (std::optional<FileRow::Texts>& texts : block.texts) {
+            if (texts)
+                rows.append(new FileRow(std::move(*texts), m_note));
+        }
     }
     addTopLevelItems(rows);
 }
