@@ -285,11 +285,11 @@ int LoadMidiFile(const std::string& path)
     }
     music::LoadResult result = g_pLoader->getObject(path);
     if (!result) {
-        g_lastLoadError = result.reason;
-        return int(result.error);
+        g_lastLoadError = result.reason();
+        return int(result.error());
     }
     g_lastLoadError.clear();
-    g_pSegment = std::move(result.segment);
+    g_pSegment = std::move(result).value();
     // The segment comes from the loader's cache: a new playing starts at the beginning.
     g_pSegment->setStartPoint(0);
     g_nPlayState = PLAY_STOPPED;

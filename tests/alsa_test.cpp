@@ -182,8 +182,9 @@ protected:
         file.write(reinterpret_cast<const char*>(piece.data()), qint64(piece.size()));
         file.close();
         path = QFile::encodeName(file.fileName()).toStdString();
-        segment = midibytes::load(piece).segment;
-        ASSERT_TRUE(segment);
+        music::LoadResult loaded = midibytes::load(piece);
+        ASSERT_TRUE(loaded);
+        segment = std::move(loaded).value();
     }
     void TearDown() override
     {
@@ -302,7 +303,7 @@ TEST_F(AlsaTest, APieceArrivesCompleteInOrderAndOnTime)
         receiver.clear(); // the GM reset of the change of file
         PlayMidi(window);
         ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
-        const music::Segment& piece = *loaded.segment;
+        const music::Segment& piece = *loaded.value();
         const auto length = std::int64_t(piece.tempoMap().realTime(piece.length()));
         std::this_thread::sleep_for(std::chrono::microseconds(length + 1500000));
         const double ours = worstDeviation(piece, receiver.got());

@@ -110,8 +110,8 @@ std::vector<std::string> eventLines(const Bytes& bytes)
 {
     const music::LoadResult result = load(bytes);
     if (!result)
-        return {"load failed: " + result.reason};
-    return lines(*result.segment);
+        return {"load failed: " + result.reason()};
+    return lines(*result.value());
 }
 
 } // namespace midibytes

@@ -147,7 +147,7 @@ int main(int argc, char* argv[])
 
     music::LoadResult loaded = music::loadFile(files[0]);
     if (!loaded) {
-        std::fprintf(stderr, "%s: %s\n", files[0].c_str(), loaded.reason.c_str());
+        std::fprintf(stderr, "%s: %s\n", files[0].c_str(), loaded.reason().c_str());
         return 1;
     }
     music::internal::SynthPort port(options);
@@ -158,11 +158,11 @@ int main(int argc, char* argv[])
         return 1;
     }
     if (realTime)
-        return play(port, loaded.segment);
+        return play(port, loaded.value());
 
     music::NotificationQueue notifications;
     music::Performance performance(music::Performance::Clock::Offline);
-    startPlaying(performance, notifications, port, loaded.segment);
+    startPlaying(performance, notifications, port, loaded.value());
 
     std::vector<float> left;
     std::vector<float> right;
