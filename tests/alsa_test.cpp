@@ -424,6 +424,10 @@ TEST_F(AlsaTest, APortThatGoesAwayEndsThePlayingAndAnotherPortWorks)
     std::shared_ptr<music::SegmentState> state;
     EXPECT_EQ(g_pPerformance->GetSegmentState(state, now), music::Result::NothingFound)
         << "the playing ended with its port";
+    while (g_hNotifyEvent->size() > 0)
+        OnPlayNotify(window);
+    EXPECT_EQ(window.portsGone, std::vector<std::string>{"brisolde-test-in:in"})
+        << "the main window learns which port went away";
     StopMidi(window);
     choose("Midi Through:Midi Through Port-0");
     PlayMidi(window);
