@@ -1,0 +1,61 @@
+#include "foreignwindow.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QToolButton>
+#include <QWidget>
+#include <QWindow>
+#include <cstdlib>
+#include <xcb/xcb.h>
+
+namespace embedding::internal {
+
+bool foreignWindowsSupported()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+QWindow* adoptForeignWindow(quintptr id)
+{
+    if (!foreignWindowsSupported() || id == 0)
+        return nullptr;
+    // Qt takes any number as a window; ask the X server whether it is one.
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11)
+        return nullptr;
+    xcb_connection_t* connection = x11->connection();
+    xcb_generic_error_t* error = nullptr;
+    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(
+        connection, xcb_get_geometry(connection, xcb_drawable_t(id)), &error);
+    std::free(error);
+    if (!geometry)
+        return nullptr;
+    std::free(geometry);
+    return QWindow::fromWinId(WId(id));
+}
+
+void placeInForeignWindow(QWidget* widget, QWindow* parent)
+{
+    widget->setAttribute(Qt::WA_NativeWindow);
+    widget->winId();
+    widget->windowHandle()->setParent(parent);
+}
+
+void nameControlWindows(QWidget* host)
+{
+    auto name = [](QWidget* control, const QString& title) {
+        control->winId();
+        if (QWindow* window = control->windowHandle())
+            window->setTitle(title);
+    };
+    for (QToolButton* button : host->findChildren<QToolButton*>()) {
+        const QAction* action = button->defaultAction();
+        if (action && !action->isSeparator())
+            name(button, action->toolTip());
+    }
+    for (QComboBox* combo : host->findChildren<QComboBox*>())
+        name(combo, combo->objectName());
+}
+
+} // namespace embedding::internal
