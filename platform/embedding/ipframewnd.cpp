@@ -57,7 +57,26 @@ bool ReBar::AddBar(QWidget* bar)
     band->setFloatable(false);
     addToolBar(Qt::TopToolBarArea, band);
     band->show();
+    m_bands.append(band);
     return true;
+}
+
+int ReBar::fitWidth(int width)
+{
+    for (QToolBar* band : std::as_const(m_breaks))
+        removeToolBarBreak(band);
+    m_breaks.clear();
+    int used = 0;
+    for (QToolBar* band : std::as_const(m_bands)) {
+        const int wanted = band->sizeHint().width();
+        if (used > 0 && used + wanted > width) {
+            insertToolBarBreak(band);
+            m_breaks.append(band);
+            used = 0;
+        }
+        used += wanted;
+    }
+    return sizeHint().height();
 }
 
 bool ReBar::event(QEvent* event)
@@ -162,6 +181,8 @@ bool OleDropTarget::eventFilter(QObject*, QEvent* event)
 IPFrameWnd::IPFrameWnd()
 {
     setWindowFlag(Qt::FramelessWindowHint);
+    // The container gives the size, however small; the frame never asks for more.
+    layout()->setSizeConstraint(QLayout::SetNoConstraint);
     onCommand(kIdViewToolBar, [this] {
         if (QWidget* bar = GetControlBar(kIdViewToolBar))
             bar->setVisible(!bar->isVisible());
@@ -245,6 +266,18 @@ void IPFrameWnd::setControlBarHost(QWidget* host)
     m_barHost = host;
     if (host)
         host->installEventFilter(this);
+}
+
+int IPFrameWnd::layoutControlBars(int width)
+{
+    if (!m_barHost)
+        return 0;
+    const QList<ReBar*> rebars = m_barHost->findChildren<ReBar*>();
+    for (ReBar* rebar : rebars)
+        rebar->fitWidth(width);
+    if (QLayout* layout = m_barHost->layout())
+        layout->invalidate();
+    return m_barHost->sizeHint().height();
 }
 
 QWidget* IPFrameWnd::GetControlBar(int id) const

@@ -13,6 +13,7 @@
 #include <functional>
 
 class QMenuBar;
+class QToolBar;
 
 namespace embedding {
 
@@ -35,9 +36,16 @@ public:
     // Adds `bar` as a band: a tool bar becomes a band itself, any other bar
     // is put on one.
     bool AddBar(QWidget* bar);
+    // Lays the bands out in `width`: side by side while they fit, a band that
+    // does not fit starts a new row. Returns the height they then take.
+    int fitWidth(int width);
 
 protected:
     bool event(QEvent* event) override;
+
+private:
+    QList<QToolBar*> m_bands;
+    QList<QToolBar*> m_breaks;
 };
 
 // The resize border around the in-place frame: dragging it asks the container
@@ -101,6 +109,9 @@ public:
     // The framework's side: the document's frame, which lends the panes.
     void setDocumentFrame(framework::FrameWnd* frame) { m_pDocFrame = frame; }
     void setControlBarHost(QWidget* host);
+    // Lays the bars out in the container's strip of `width` pixels; the
+    // height they take of it.
+    int layoutControlBars(int width);
     // Takes `panes` as the client area; the frame's own view stays behind them.
     void takePanes(QWidget* panes);
     // Gives the panes back (null when it holds none).

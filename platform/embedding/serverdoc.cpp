@@ -248,7 +248,8 @@ InPlaceResult ServerDoc::activateInPlace(quintptr site, quintptr frameStrip, con
         if (m_pClientSite)
             m_pClientSite->OnPosRectChange(size);
     });
-    state->borderHeight = host->sizeHint().height();
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
+    state->borderHeight = frame->layoutControlBars(frameStripWidth);
     frame->setGeometry(0, 0, siteSize.width(), siteSize.height());
     host->setGeometry(0, 0, frameStripWidth, state->borderHeight);
 
@@ -271,8 +272,15 @@ void ServerDoc::setObjectRects(const QSize& siteSize, int frameStripWidth)
         return;
     if (m_inPlace->frame)
         m_inPlace->frame->setGeometry(0, 0, siteSize.width(), siteSize.height());
-    if (m_inPlace->barHost)
-        m_inPlace->barHost->setGeometry(0, 0, frameStripWidth, m_inPlace->borderHeight);
+    if (!m_inPlace->frame || !m_inPlace->barHost)
+        return;
+    const int height = m_inPlace->frame->layoutControlBars(frameStripWidth);
+    m_inPlace->barHost->setGeometry(0, 0, frameStripWidth, height);
+    if (height != m_inPlace->borderHeight) {
+        m_inPlace->borderHeight = height;
+        if (m_pClientSite)
+            m_pClientSite->OnBorderSpaceChange(height);
+    }
 }
 
 void ServerDoc::tearDownInPlace()

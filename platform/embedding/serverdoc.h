@@ -42,6 +42,8 @@ public:
     virtual void SetStatusText(const QString& text) = 0;
     // The user dragged the in-place resize border: the size asked for, in pixels.
     virtual void OnPosRectChange(const QSize& size) = 0;
+    // The in-place bars now take `height` pixels of the container's strip.
+    virtual void OnBorderSpaceChange(int height) = 0;
 };
 
 // A single-document template whose document can also be embedded: it knows

@@ -93,6 +93,10 @@ void registerDBusMenuTypes()
     static const bool registered = [] {
         qDBusRegisterMetaType<DBusMenuItem>();
         qDBusRegisterMetaType<DBusMenuItemList>();
+        // Signatures name the lists by their aliases.
+        qRegisterMetaType<DBusMenuItemList>("embedding::internal::DBusMenuItemList");
+        qRegisterMetaType<DBusMenuItemKeysList>("embedding::internal::DBusMenuItemKeysList");
+        qRegisterMetaType<DBusMenuEventList>("embedding::internal::DBusMenuEventList");
         qDBusRegisterMetaType<DBusMenuItemKeys>();
         qDBusRegisterMetaType<DBusMenuItemKeysList>();
         qDBusRegisterMetaType<DBusMenuLayoutItem>();

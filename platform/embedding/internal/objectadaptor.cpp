@@ -152,4 +152,9 @@ void ObjectAdaptor::OnPosRectChange(const QSize& size)
     emit PosRectChange(size.width(), size.height());
 }
 
+void ObjectAdaptor::OnBorderSpaceChange(int height)
+{
+    emit BorderSpace(height);
+}
+
 } // namespace embedding::internal

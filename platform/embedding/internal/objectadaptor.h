@@ -31,6 +31,7 @@ public:
     void OnDeactivate() override;
     void SetStatusText(const QString& text) override;
     void OnPosRectChange(const QSize& size) override;
+    void OnBorderSpaceChange(int height) override;
 
 public slots:
     // The size in 0.01 mm for a drawing aspect (1 content, 4 icon, ...): cx, cy.
@@ -62,6 +63,8 @@ signals:
     Q_SCRIPTABLE void Deactivated();
     Q_SCRIPTABLE void StatusText(const QString& text);
     Q_SCRIPTABLE void PosRectChange(int width, int height);
+    // The bars need another height of the container's strip.
+    Q_SCRIPTABLE void BorderSpace(int height);
     // Close was called.
     void released();
 
