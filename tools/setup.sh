@@ -32,6 +32,8 @@ packages=(
     # the virtual machine with a real ALSA sequencer (tests labelled "alsa")
     qemu-system-x86 busybox-static alsa-utils
     desktop-file-utils xdg-utils libglib2.0-bin shared-mime-info
+    # the embedding server: session bus, X11 window tools, the test container's xcb
+    dbus x11-utils xdotool libxcb1-dev
 )
 
 missing=()

@@ -1,8 +1,11 @@
 #include "ipframewnd.h"
 
+#include "internal/foreignwindow.h"
+
 #include "document.h"
 #include "winapp.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QLayout>
 #include <QMenuBar>
@@ -10,6 +13,7 @@
 #include <QPainter>
 #include <QStatusTipEvent>
 #include <QToolBar>
+#include <QWindow>
 
 namespace embedding {
 
@@ -243,6 +247,18 @@ void IPFrameWnd::takePanes(QWidget* panes)
     m_panes = panes;
     setCentralWidget(panes);
     panes->show();
+    // Each pane a window of its own, named after its class, so that window-tree
+    // and automation tools see both panes inside the object's area. A click
+    // in one then reaches that window, not ours: we ask the container for
+    // the keyboard ourselves, as Qt does for a click on our own window.
+    qApp->installEventFilter(this);
+    for (QWidget* pane : panes->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!dynamic_cast<framework::View*>(pane))
+            continue;
+        pane->winId();
+        if (QWindow* window = pane->windowHandle())
+            window->setTitle(QString::fromLatin1(pane->metaObject()->className()));
+    }
 }
 
 QWidget* IPFrameWnd::releasePanes()
@@ -297,6 +313,11 @@ void IPFrameWnd::requestSize(const QSize& size)
 
 bool IPFrameWnd::eventFilter(QObject* watched, QEvent* event)
 {
+    // Qt counts a window inside a foreign one as active as soon as it is
+    // shown, so it asks for nothing: every click asks the container.
+    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this && windowHandle())
+        internal::requestEmbedderFocus(windowHandle());
     if (watched == m_barHost && event->type() == QEvent::StatusTip) {
         if (m_statusSink)
             m_statusSink(static_cast<QStatusTipEvent*>(event)->tip());

@@ -149,7 +149,15 @@ DBusMenuShortcut shortcutOf(const QAction* action)
                 keys << QStringLiteral("Shift");
             if (modifiers & Qt::MetaModifier)
                 keys << QStringLiteral("Super");
-            keys << QKeySequence(combination.key()).toString(QKeySequence::PortableText);
+            // Key names as desktop menus spell them.
+            QString key = QKeySequence(combination.key()).toString(QKeySequence::PortableText);
+            if (key == QLatin1String("Del"))
+                key = QStringLiteral("Delete");
+            else if (key == QLatin1String("Ins"))
+                key = QStringLiteral("Insert");
+            else if (key == QLatin1String("Esc"))
+                key = QStringLiteral("Escape");
+            keys << key;
             shortcut << keys;
         }
     }

@@ -42,6 +42,32 @@ void placeInForeignWindow(QWidget* widget, QWindow* parent)
     widget->windowHandle()->setParent(parent);
 }
 
+void requestEmbedderFocus(QWindow* embedded)
+{
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    QWindow* embedder = embedded ? embedded->parent() : nullptr;
+    if (!x11 || !embedder)
+        return;
+    xcb_connection_t* connection = x11->connection();
+    static constexpr char kName[] = "_XEMBED";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, sizeof kName - 1, kName), nullptr);
+    if (!atom)
+        return;
+    constexpr uint32_t XEMBED_REQUEST_FOCUS = 3;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = xcb_window_t(embedder->winId());
+    event.type = atom->atom;
+    event.data.data32[0] = XCB_CURRENT_TIME;
+    event.data.data32[1] = XEMBED_REQUEST_FOCUS;
+    std::free(atom);
+    xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+}
+
 void nameControlWindows(QWidget* host)
 {
     auto name = [](QWidget* control, const QString& title) {

@@ -19,6 +19,10 @@ QWindow* adoptForeignWindow(quintptr id);
 // Makes `widget` a native window whose parent is `parent` (a foreign window).
 void placeInForeignWindow(QWidget* widget, QWindow* parent);
 
+// Asks the window that `embedded` sits in (a window of another program) for
+// the keyboard, as an XEmbed client does (XEMBED_REQUEST_FOCUS).
+void requestEmbedderFocus(QWindow* embedded);
+
 // Gives each control on the bars under `host` a native window named after
 // it (a button after its tool tip, any other control after its identifier),
 // so that window-tree and automation tools can tell them apart.
