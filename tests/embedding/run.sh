@@ -6,7 +6,7 @@
 #   run.sh BRISOLDE CONTAINER OUTDIR DEMO.mid
 # Exit status 77 (skipped) where Xvfb, the bus daemon or the X tools are missing.
 set -u
-if [ "${1:-}" != --inner ]; then
+if [ "${1:-}" != --inner ] && [ "${1:-}" != --offscreen ]; then
     for tool in xvfb-run dbus-run-session dbus-daemon gdbus xwininfo xprop xdotool; do
         if ! command -v "$tool" >/dev/null; then
             echo "skipped: $tool is not installed (tools/setup.sh installs it)"
@@ -14,6 +14,11 @@ if [ "${1:-}" != --inner ]; then
         fi
     done
     out=$3
+    # Only ever clear a folder this test made (it leaves scenario.log there).
+    if [ -e "$out" ] && [ ! -e "$out/scenario.log" ] && [ -n "$(ls -A "$out" 2>/dev/null)" ]; then
+        echo "refusing to clear $out: it is not a folder of this test" >&2
+        exit 2
+    fi
     rm -rf "$out"
     mkdir -p "$out"/{runtime,data,config,home,music}
     chmod 700 "$out/runtime"
@@ -36,7 +41,7 @@ if [ "${1:-}" != --inner ]; then
     exit $status
 fi
 
-brisolde=$2 container=$3 out=$4
+mode=$1 brisolde=$2 container=$3 out=$4
 ini="$XDG_CONFIG_HOME/Tolvern Midi Applications/Brisolde.ini"
 fails=0
 pass() { echo "PASS: $1"; }
@@ -77,6 +82,28 @@ map_state() { xwininfo -id "$1" | awk '/Map State:/{print $3}'; }
 activatable() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
     --method org.freedesktop.DBus.ListActivatableNames | grep -c "'org.tolvern.Brisolde.Document'"; }
 service=$XDG_DATA_HOME/dbus-1/services/org.tolvern.Brisolde.Document.service
+
+if [ "$mode" = --offscreen ]; then
+    # Servers on a platform without foreign windows (as on Wayland), on a bus
+    # of their own with a profile of their own.
+    export XDG_CONFIG_HOME=$out/offscreen-config
+    mkdir -p "$XDG_CONFIG_HOME"
+    cp -r "$out/config/Tolvern Midi Applications" "$XDG_CONFIG_HOME/"
+    ini="$XDG_CONFIG_HOME/Tolvern Midi Applications/Brisolde.ini"
+    before=$(md5sum <"$ini")
+    QT_QPA_PLATFORM=offscreen "$brisolde" -Register
+    QT_QPA_PLATFORM=xcb start_container 9
+    c 9 InsertObject >/dev/null
+    spid=$(field "$(c 9 State)" serverPid)
+    r=$(c 9 ActivateInPlace)
+    s=$(c 9 State)
+    check "in place refused with its own error; the container opens the object instead ($r)" \
+        '[ "$r" = "fallback: open" ] && echo "$s" | grep -q "in-place_refused:_org.tolvern.Brisolde.Error.InPlaceNotSupported" && [ "$(field "$s" open)" = 1 ]'
+    c 9 Quit >/dev/null
+    check "the server ends with its container" 'gone_within "$spid" 1000'
+    check "a server's run wrote nothing to the profile" '[ "$(md5sum <"$ini")" = "$before" ]'
+    exit $fails
+fi
 
 echo "== registration: a session service file, read by the running bus"
 check "nothing registered yet" '[ "$(activatable)" = 0 ]'
@@ -272,5 +299,10 @@ for i in 1 2 3; do c $i Quit >/dev/null; done
 check "server $spid ended with container 1" 'gone_within "$spid" 1000'
 sleep 0.5
 check "no server is left" '[ -z "$(pgrep -f -- "$brisolde -Embedding")" ]'
+
+echo "== no foreign windows (offscreen, as on Wayland)"
+QT_QPA_PLATFORM=offscreen dbus-run-session -- bash "$0" --offscreen "$brisolde" "$container" "$out" \
+    2>>"$out/processes.log"
+fails=$((fails + $?))
 echo "== result: $fails failure(s)"
 [ $fails = 0 ]
