@@ -151,6 +151,10 @@ check "no window of the server is shown" '! xwininfo -root -tree | grep -q "(\"b
 
 echo "== in place"
 c 1 ResizeObject 420 260 >/dev/null
+s=$(c 1 State)
+bad=$(c 1 ActivateWithWindows "$(($(field "$s" siteWid)))" 1)
+check "a frame strip that is no window: refused with an error, nothing shown ($bad)" \
+    'echo "$bad" | grep -q org.tolvern.Brisolde.Error.InPlaceFailed && [ -z "$(children "$(field "$s" siteWid)")" ] && [ "$(field "$(c 1 State)" inplace)" = 0 ]'
 a=$(c 1 ActivateInPlace); echo "ActivateInPlace: $a"
 s=$(c 1 State)
 site=$(field "$s" siteWid) strip=$(field "$s" stripWid)
