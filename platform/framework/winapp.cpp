@@ -220,6 +220,8 @@ int WinApp::Run()
         g_inEventLoop = true;
         result = QApplication::exec();
         g_inEventLoop = false;
+    } else {
+        result = m_quitCode;
     }
     g_runningApp = nullptr;
     if (m_pDocTemplate)
@@ -245,6 +247,12 @@ void WinApp::EndAfterExitCall(int status, bool saveSettings)
         ExitInstance();
     std::fflush(nullptr);
     ::_exit(status);
+}
+
+void WinApp::PostQuitMessage(int exitCode)
+{
+    m_quitCode = exitCode;
+    QCoreApplication::exit(exitCode);
 }
 
 void WinApp::SetRegistryKey(const char* company)

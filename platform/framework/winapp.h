@@ -35,6 +35,9 @@ public:
     // is destroyed and ExitInstance runs. Needs a QApplication. SIGTERM, SIGINT
     // and SIGHUP end the program the way File > Exit does (OnEndSignal).
     int Run();
+    // Ends the event loop with `exitCode`; before it runs, the status Run
+    // returns when InitInstance fails.
+    void PostQuitMessage(int exitCode);
 
     // A request to end from outside (a signal, handed into the event loop):
     // File > Exit, and every event loop running, a modal dialog's too, ends.
@@ -103,6 +106,7 @@ private:
     std::unique_ptr<RecentFileList> m_pRecentFileList;
     std::unique_ptr<SingleDocTemplate> m_pDocTemplate;
     bool m_saveSettingsAtExit = true;
+    int m_quitCode = 0;
 };
 
 inline WinApp* AfxGetApp()
