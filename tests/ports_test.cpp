@@ -167,13 +167,13 @@ namespace {
 // A sequencer that records what the port asks of it.
 struct FakeSequencer : SequencerBackend
 {
-    struct Sent
+    struct Message
     {
         std::int64_t time; // -1: direct
         std::vector<std::uint8_t> bytes;
     };
     std::vector<SequencerPortInfo> list;
-    std::vector<Sent> sent;
+    std::vector<Message> sent;
     int drops = 0;
     bool gone = false;
     std::int64_t time = 0;
@@ -182,19 +182,19 @@ struct FakeSequencer : SequencerBackend
     bool portExists(int, int) override { return !gone; }
     bool startQueue() override { return true; }
     std::int64_t queueTime() override { return time; }
-    bool sendAt(int, int, std::int64_t t, std::span<const std::uint8_t> m) override
+    Sent sendAt(int, int, std::int64_t t, std::span<const std::uint8_t> m) override
     {
         if (gone)
-            return false;
+            return Sent::Refused;
         sent.push_back({t, {m.begin(), m.end()}});
-        return true;
+        return Sent::Yes;
     }
-    bool sendDirect(int, int, std::span<const std::uint8_t> m) override
+    Sent sendDirect(int, int, std::span<const std::uint8_t> m) override
     {
         if (gone)
-            return false;
+            return Sent::Refused;
         sent.push_back({-1, {m.begin(), m.end()}});
-        return true;
+        return Sent::Yes;
     }
     void dropQueued() override { ++drops; }
 };

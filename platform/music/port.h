@@ -4,11 +4,11 @@
 
 #include "result.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace music {
 
@@ -47,7 +47,11 @@ public:
 
     // Queues one complete MIDI message (a channel message, or a system
     // exclusive message from F0 to F7) to sound at `time`. Times of successive
-    // calls do not decrease until the next silence().
+    // calls do not decrease until the next silence(). Ok once queued; Failed
+    // when the port cannot take it now and nothing changed: its queue is full
+    // (hand it over again later, the queue drains as time passes) or the
+    // device has gone (isAlive() tells); NotSupported for a message this port
+    // can never take.
     virtual Result schedule(std::int64_t time, std::span<const std::uint8_t> message) = 0;
     // Sends a message ahead of everything queued.
     virtual Result sendNow(std::span<const std::uint8_t> message) = 0;
@@ -73,7 +77,8 @@ public:
 };
 
 // The messages that silence one port: for each of the 16 channels, sustain
-// off, sostenuto off and all notes off.
-std::vector<std::vector<std::uint8_t>> silencingMessages();
+// off, sostenuto off and all notes off. A fixed table: sending it allocates nothing.
+using ControlMessage = std::array<std::uint8_t, 3>;
+std::span<const ControlMessage> silencingMessages();
 
 } // namespace music

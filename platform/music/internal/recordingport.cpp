@@ -39,6 +39,8 @@ Result RecordingPort::schedule(std::int64_t time, std::span<const std::uint8_t> 
     if (m_gone)
         return Result::Failed;
     Received entry{time, {message.begin(), message.end()}};
+    if (time > m_now && m_pending.size() >= m_queueLimit)
+        return Result::Failed;
     if (time <= m_now) {
         entry.time = m_now;
         m_received.push_back(std::move(entry));
@@ -63,8 +65,8 @@ void RecordingPort::silence()
     m_pending.clear();
     if (m_gone)
         return;
-    for (auto& message : silencingMessages())
-        m_received.push_back({m_now, std::move(message)});
+    for (const ControlMessage& message : silencingMessages())
+        m_received.push_back({m_now, {message.begin(), message.end()}});
 }
 
 Result RecordingPort::download()
@@ -115,6 +117,12 @@ void RecordingPort::setNow(std::int64_t time)
                             [time](const Received& r) { return r.time > time; });
     std::move(m_pending.begin(), due, std::back_inserter(m_received));
     m_pending.erase(m_pending.begin(), due);
+}
+
+void RecordingPort::setQueueLimit(std::size_t messages)
+{
+    std::lock_guard lock(m_mutex);
+    m_queueLimit = messages;
 }
 
 std::vector<RecordingPort::Received> RecordingPort::received() const

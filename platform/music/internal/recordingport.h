@@ -5,6 +5,7 @@
 
 #include "port.h"
 
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -39,6 +40,8 @@ public:
 
     // Moves the clock; messages due by then count as received.
     void setNow(std::int64_t time);
+    // At most `messages` wait for their time; schedule() fails while that many do.
+    void setQueueLimit(std::size_t messages);
     // Messages received so far (due by the clock), in order.
     std::vector<Received> received() const;
     // Messages still waiting for their time.
@@ -59,6 +62,7 @@ private:
     int m_downloads = 0;
     int m_unloads = 0;
     std::int64_t m_now = 0;
+    std::size_t m_queueLimit = SIZE_MAX;
     std::vector<Received> m_received;
     std::vector<Received> m_pending;
 };

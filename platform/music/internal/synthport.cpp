@@ -113,7 +113,7 @@ bool SynthPort::pushBytes(SpscQueue<std::uint8_t>& queue, std::span<const std::u
 Result SynthPort::schedule(std::int64_t time, std::span<const std::uint8_t> message)
 {
     if (message.empty() || message.size() > kMaxMessage)
-        return Result::Failed;
+        return Result::NotSupported;
     std::lock_guard lock(m_producer);
     Message entry{};
     entry.frame = (time * m_engine.sampleRate() + 500000) / 1000000;
@@ -205,9 +205,24 @@ const std::uint8_t* SynthPort::takeBytes(SpscQueue<std::uint8_t>& queue, std::ui
     return m_scratch.data();
 }
 
+SynthPort::Counts SynthPort::counts() const
+{
+    return {m_noteOns.load(std::memory_order_relaxed), m_noteOffs.load(std::memory_order_relaxed)};
+}
+
+void SynthPort::play(const std::uint8_t* bytes, std::uint32_t length)
+{
+    const std::uint8_t kind = bytes[0] & 0xF0;
+    if (length >= 3 && (kind == 0x80 || (kind == 0x90 && bytes[2] == 0)))
+        m_noteOffs.store(m_noteOffs.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    else if (length >= 3 && kind == 0x90)
+        m_noteOns.store(m_noteOns.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    m_engine.handle(bytes, length);
+}
+
 void SynthPort::silenceNow()
 {
-    for (const auto& message : silencingMessages())
+    for (const ControlMessage& message : silencingMessages())
         m_engine.handle(message.data(), message.size());
 }
 
@@ -218,7 +233,7 @@ void SynthPort::drainCommands()
         const std::uint8_t* bytes = takeBytes(m_commandBytes, command.length, command.bytes);
         switch (command.command) {
         case Command::Send:
-            m_engine.handle(bytes, command.length);
+            play(bytes, command.length);
             break;
         case Command::Silence:
             m_audioGeneration = command.generation;
@@ -257,8 +272,7 @@ void SynthPort::renderStep()
         }
         if (message->frame >= stepStart + kStep / 2)
             break;
-        const std::uint8_t* bytes = takeBytes(m_messageBytes, message->length, message->bytes);
-        m_engine.handle(bytes, message->length);
+        play(takeBytes(m_messageBytes, message->length, message->bytes), message->length);
         m_messages.pop();
     }
     m_carryLeft.fill(0.0f);

@@ -76,6 +76,14 @@ public:
     // Frames rendered so far: the port's clock in frames.
     std::int64_t framesRendered() const { return m_clockFrames.load(std::memory_order_acquire); }
 
+    // What reached the synthesizer so far.
+    struct Counts
+    {
+        std::uint64_t noteOns = 0;
+        std::uint64_t noteOffs = 0; // note offs and note ons of velocity 0
+    };
+    Counts counts() const;
+
 private:
     struct Message
     {
@@ -109,6 +117,7 @@ private:
     const std::uint8_t* takeBytes(SpscQueue<std::uint8_t>& queue, std::uint32_t length,
                                   const std::array<std::uint8_t, 16>& inlineBytes);
     void silenceNow();
+    void play(const std::uint8_t* bytes, std::uint32_t length);
 
     PortCaps m_caps;
     AudioMode m_mode;
@@ -137,6 +146,9 @@ private:
     int m_carryOffset = 0;
     int m_carryCount = 0;
     std::atomic<std::int64_t> m_clockFrames{0};
+    // Written by the audio thread only.
+    std::atomic<std::uint64_t> m_noteOns{0};
+    std::atomic<std::uint64_t> m_noteOffs{0};
 };
 
 } // namespace music::internal
