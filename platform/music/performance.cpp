@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <chrono>
 
 namespace music {
@@ -27,6 +28,53 @@ std::int64_t steadyMicroseconds()
 }
 
 } // namespace
+
+std::vector<Instrument> instrumentsPlayed(const Segment& segment)
+{
+    // Each channel starts on program 0 of bank 0; the General MIDI System On
+    // message puts every channel back there.
+    std::array<Instrument, 16> current{};
+    auto reset = [&current] {
+        for (std::size_t c = 0; c < current.size(); ++c)
+            current[c] = Instrument{0, 0, c == 9};
+    };
+    reset();
+    std::vector<Instrument> played;
+    std::bitset<2 * 128 * 128> seen;
+    for (const Event& e : segment.events()) {
+        if (e.status() == 0xF0) {
+            const MessageBytes bytes = segment.bytes(e);
+            if (bytes.size() >= 5 && bytes[1] == 0x7E && bytes[3] == 0x09 && bytes[4] == 0x01)
+                reset();
+            continue;
+        }
+        if (!e.isChannel())
+            continue;
+        Instrument& channel = current[e.status() & 0x0F];
+        switch (e.status() & 0xF0) {
+        case 0x90: {
+            const std::size_t key =
+                (channel.percussion ? 128 * 128 : 0) + channel.bank * 128u + channel.program;
+            if (e.data2() != 0 && !seen.test(key)) {
+                seen.set(key);
+                played.push_back(channel);
+            }
+            break;
+        }
+        case 0xB0:
+            if (e.data1() == 0)
+                channel.bank = e.data2();
+            break;
+        case 0xC0:
+            channel.program = e.data1();
+            break;
+        default:
+            break;
+        }
+    }
+    std::sort(played.begin(), played.end());
+    return played;
+}
 
 Result SegmentState::GetSeek(MusicTime& seek) const
 {

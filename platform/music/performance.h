@@ -35,6 +35,9 @@ namespace music {
 
 class Performance;
 
+// The instruments `segment` plays notes with, each once, in order.
+std::vector<Instrument> instrumentsPlayed(const Segment& segment);
+
 // One playing of a segment.
 class SegmentState
 {

@@ -28,6 +28,16 @@ struct PortCaps
     bool reverb = false;               // has a reverb that can be switched
 };
 
+// An instrument as a piece chooses it: bank (controller 0) and program, on
+// the percussion channel (the tenth) or another.
+struct Instrument
+{
+    std::uint8_t bank = 0;
+    std::uint8_t program = 0;
+    bool percussion = false;
+    auto operator<=>(const Instrument&) const = default;
+};
+
 // An output port. Times are the port's own clock in microseconds, which is
 // the time base of everything played on it: the audio rendered so far for the
 // synthesizer, the sequencer queue's time for ALSA.
@@ -60,9 +70,10 @@ public:
     // sostenuto off, all notes off.
     virtual void silence() = 0;
 
-    // Instruments of the port's SoundFont made available or taken away;
-    // NotSupported on a port that takes no downloaded instruments.
-    virtual Result download();
+    // Makes `instruments` (those of the piece about to play) available, or
+    // takes every instrument away; NotSupported on a port that takes no
+    // downloaded instruments. A download waits until the instruments are ready.
+    virtual Result download(std::span<const Instrument> instruments);
     virtual Result unload();
     virtual bool isDownloaded() const { return false; }
 

@@ -45,6 +45,17 @@ void installFluidSynthLog()
     });
 }
 
+FluidLogCapture::FluidLogCapture() : m_previous(t_capture)
+{
+    installFluidSynthLog();
+    t_capture = &m_messages;
+}
+
+FluidLogCapture::~FluidLogCapture()
+{
+    t_capture = m_previous;
+}
+
 namespace {
 
 class FluidAudioOutput final : public AudioOutput
@@ -73,15 +84,13 @@ private:
 std::unique_ptr<AudioOutput> createFluid(const char* name, AudioSource& source,
                                          fluid_settings_t* settings, std::string& error)
 {
-    installFluidSynthLog();
-    std::string messages;
-    t_capture = &messages;
+    FluidLogCapture log;
     fluid_settings_setstr(settings, "audio.driver", name);
     fluid_audio_driver_t* driver =
         new_fluid_audio_driver2(settings, &FluidAudioOutput::callback, &source);
-    t_capture = nullptr;
     if (!driver) {
-        error = std::string(name) + ": " + (messages.empty() ? "cannot start" : messages);
+        error = std::string(name) + ": " +
+                (log.messages().empty() ? std::string("cannot start") : log.messages());
         return nullptr;
     }
     return std::make_unique<FluidAudioOutput>(name, driver);

@@ -45,8 +45,26 @@ std::unique_ptr<AudioOutput> openAudioOutput(AudioSource& source, fluid_settings
                                              std::string& error);
 
 // Routes FluidSynth's log away from the terminal: messages are only kept
-// while a driver is being opened, to say why it failed.
+// while a FluidLogCapture lives on the thread (opening a driver, reading a
+// SoundFont), to say why something failed; elsewhere, and on the audio
+// thread, they are dropped without a word or an allocation.
 void installFluidSynthLog();
+
+// Collects FluidSynth's log messages of this thread while it lives.
+class FluidLogCapture
+{
+public:
+    FluidLogCapture();
+    ~FluidLogCapture();
+    FluidLogCapture(const FluidLogCapture&) = delete;
+    FluidLogCapture& operator=(const FluidLogCapture&) = delete;
+    // The messages so far, separated by "; ".
+    const std::string& messages() const { return m_messages; }
+
+private:
+    std::string m_messages;
+    std::string* m_previous;
+};
 
 // The silent sink alone: renders at the speed of real time and discards the sound.
 std::unique_ptr<AudioOutput> openSilentSink(AudioSource& source, int sampleRate);

@@ -69,7 +69,7 @@ void RecordingPort::silence()
         m_received.push_back({m_now, {message.begin(), message.end()}});
 }
 
-Result RecordingPort::download()
+Result RecordingPort::download(std::span<const Instrument> instruments)
 {
     std::lock_guard lock(m_mutex);
     if (!m_caps.downloadsInstruments)
@@ -78,6 +78,7 @@ Result RecordingPort::download()
         return Result::Failed;
     m_downloaded = true;
     ++m_downloads;
+    m_instruments.assign(instruments.begin(), instruments.end());
     return Result::Ok;
 }
 
@@ -141,6 +142,12 @@ int RecordingPort::downloads() const
 {
     std::lock_guard lock(m_mutex);
     return m_downloads;
+}
+
+std::vector<Instrument> RecordingPort::instruments() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_instruments;
 }
 
 int RecordingPort::unloads() const

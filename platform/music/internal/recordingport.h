@@ -32,7 +32,7 @@ public:
     Result schedule(std::int64_t time, std::span<const std::uint8_t> message) override;
     Result sendNow(std::span<const std::uint8_t> message) override;
     void silence() override;
-    Result download() override;
+    Result download(std::span<const Instrument> instruments) override;
     Result unload() override;
     bool isDownloaded() const override;
     Result setReverb(bool on) override;
@@ -47,6 +47,8 @@ public:
     // Messages still waiting for their time.
     std::size_t pending() const;
     int downloads() const;
+    // The instruments of the last download.
+    std::vector<Instrument> instruments() const;
     int unloads() const;
     bool reverbOn() const;
     // From now on every operation fails, as when the device has gone.
@@ -61,6 +63,7 @@ private:
     bool m_reverb = false;
     int m_downloads = 0;
     int m_unloads = 0;
+    std::vector<Instrument> m_instruments;
     std::int64_t m_now = 0;
     std::size_t m_queueLimit = SIZE_MAX;
     std::vector<Received> m_received;

@@ -1,7 +1,5 @@
 #include "synthport.h"
 
-#include "soundfont.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -19,36 +17,26 @@ bool older(std::uint32_t a, std::uint32_t b)
 } // namespace
 
 SynthPort::SynthPort(const SynthOptions& options)
-    : m_caps(makeCaps()), m_mode(options.mode), m_engine(options.sampleRate, options.polyphony),
+    : m_caps(makeCaps()), m_mode(options.mode), m_store(options.sampleRate),
+      m_engine(
+          {options.sampleRate, options.polyphony, options.reverb, options.chorus, options.cpuCores},
+          m_store.font()),
       m_scratch(kMaxMessage)
 {
-    if (!m_engine.isValid()) {
-        m_problem = "the software synthesizer could not be created";
+    if (!m_engine.isValid())
         return;
-    }
     m_engine.setReverb(options.reverb);
-    std::vector<std::string> candidates;
-    if (!options.soundFont.empty())
-        candidates.push_back(options.soundFont);
-    else
-        candidates = soundFontCandidates(options.soundFontFolder);
-    std::string errors;
-    for (const std::string& path : candidates) {
-        std::string error;
-        if (m_engine.loadSoundFont(path, error))
-            break;
-        errors += (errors.empty() ? "" : "; ") + error;
-    }
-    if (!m_engine.hasSoundFont()) {
-        m_problem = candidates.empty() ? "no General MIDI SoundFont in " + options.soundFontFolder +
-                                             " (install timgm6mb-soundfont or fluid-soundfont-gm)"
-                                       : errors;
-    }
+    const std::vector<std::string> candidates = options.soundFont.empty()
+                                                    ? soundFontCandidates(options.soundFontFolder)
+                                                    : std::vector<std::string>{options.soundFont};
+    m_store.load(candidates, "no General MIDI SoundFont in " + options.soundFontFolder +
+                                 " (install timgm6mb-soundfont or fluid-soundfont-gm)");
 }
 
 SynthPort::~SynthPort()
 {
     m_output.reset();
+    m_store.stopWorker();
 }
 
 PortCaps SynthPort::makeCaps()
@@ -64,6 +52,7 @@ PortCaps SynthPort::makeCaps()
 
 Result SynthPort::activate(bool on)
 {
+    std::lock_guard lock(m_producer);
     if (!m_engine.isValid())
         return Result::Failed;
     if (on == m_active)
@@ -91,8 +80,24 @@ Result SynthPort::activate(bool on)
     return Result::Ok;
 }
 
+bool SynthPort::isActive() const
+{
+    std::lock_guard lock(m_producer);
+    return m_active;
+}
+
+std::string SynthPort::problem() const
+{
+    if (!m_engine.isValid())
+        return "the software synthesizer could not be created";
+    std::string problem;
+    m_store.waitUntilLoaded(problem);
+    return problem;
+}
+
 std::string SynthPort::outputName() const
 {
+    std::lock_guard lock(m_producer);
     return m_output ? m_output->name() : std::string();
 }
 
@@ -160,24 +165,40 @@ void SynthPort::silence()
     pushCommand(Command::Silence);
 }
 
-Result SynthPort::download()
+Result SynthPort::download(std::span<const Instrument> instruments)
 {
-    if (!m_engine.hasSoundFont())
+    if (!m_engine.isValid() || m_store.prepare(instruments) != Result::Ok)
         return Result::Failed;
-    std::lock_guard lock(m_producer);
-    if (!pushCommand(Command::AddSoundFont))
-        return Result::Failed;
-    m_downloaded = true;
+    {
+        std::lock_guard lock(m_producer);
+        if (!pushCommand(Command::Download))
+            return Result::Failed;
+        m_downloaded = true;
+    }
+    // The samples of instruments this piece does not play leave memory once
+    // no voice can be sounding them: the presets stopped being offered
+    // before `since`, so two steps later no new voice of theirs can start.
+    const std::uint64_t since = m_steps.load(std::memory_order_acquire);
+    m_store.trim([this, since] {
+        return m_steps.load(std::memory_order_acquire) >= since + 2 &&
+               m_voices.load(std::memory_order_relaxed) == 0;
+    });
     return Result::Ok;
 }
 
 Result SynthPort::unload()
 {
     std::lock_guard lock(m_producer);
-    if (!pushCommand(Command::RemoveSoundFont))
+    if (!pushCommand(Command::Unload))
         return Result::Failed;
     m_downloaded = false;
     return Result::Ok;
+}
+
+bool SynthPort::isDownloaded() const
+{
+    std::lock_guard lock(m_producer);
+    return m_downloaded;
 }
 
 Result SynthPort::setReverb(bool on)
@@ -239,11 +260,13 @@ void SynthPort::drainCommands()
             m_audioGeneration = command.generation;
             silenceNow();
             break;
-        case Command::AddSoundFont:
-            m_engine.addSoundFont();
+        case Command::Download:
+            m_store.setAvailable(true);
+            m_engine.resetPrograms();
             break;
-        case Command::RemoveSoundFont:
-            m_engine.removeSoundFont();
+        case Command::Unload:
+            m_store.setAvailable(false);
+            m_engine.resetPrograms();
             break;
         case Command::ReverbOn:
             m_engine.setReverb(true);
@@ -280,6 +303,8 @@ void SynthPort::renderStep()
     m_engine.render(m_carryLeft.data(), m_carryRight.data(), kStep);
     m_nextStep += kStep;
     m_clockFrames.store(m_nextStep, std::memory_order_release);
+    m_voices.store(m_engine.activeVoices(), std::memory_order_relaxed);
+    m_steps.store(m_steps.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 void SynthPort::renderAudio(float* left, float* right, int frames)

@@ -1,20 +1,26 @@
 // The built-in synthesizer as an output port: FluidSynth with a General MIDI
 // SoundFont, heard through the first audio driver that works, or a silent
-// sink, or rendered offline on demand.
+// sink, or rendered offline on demand. The SoundFont is read in the
+// background (soundfont.h): the port exists at once, and download() waits
+// until the piece's instruments are in memory.
 //
-// Threads: every Port operation may come from any non-real-time thread (a
-// producer lock orders them; the audio thread never takes it). Messages and
-// commands reach the audio thread through lock-free single-producer queues
-// of plain structs; the audio thread owns the synthesizer. It renders in
-// steps of 64 frames, FluidSynth's own block, and before each step hands the
-// synthesizer the messages whose time lies nearest to that step's start, so
-// every message sounds within 32 frames of its time whatever buffer size the
-// driver asks for. The port's clock is the audio rendered so far.
+// Threads: every Port operation may come from any thread but the audio
+// thread; a producer lock orders them (the audio thread never takes it), and
+// download() may wait for the SoundFont's worker. Messages and commands
+// reach the audio thread through lock-free single-producer queues of plain
+// structs; the audio thread owns the synthesizer and never allocates, frees,
+// locks or waits. It renders in steps of 64 frames, FluidSynth's own block,
+// and before each step hands the synthesizer the messages whose time lies
+// nearest to that step's start, so every message sounds within 32 frames of
+// its time whatever buffer size the driver asks for. The port's clock is the
+// audio rendered so far. Offline, the thread calling renderOffline() is the
+// audio thread.
 #pragma once
 
 #include "audiooutput.h"
 #include "fluidsynthengine.h"
 #include "port.h"
+#include "soundfont.h"
 #include "spscqueue.h"
 
 #include <array>
@@ -39,7 +45,9 @@ struct SynthOptions
     int sampleRate = 44100;
     int polyphony = 256;
     bool reverb = true;
-    bool chorus = true;
+    // The player asks its port for reverb or for no effect at all.
+    bool chorus = false;
+    int cpuCores = 1;      // threads that render voices
     std::string soundFont; // empty: search the usual folder
     std::string soundFontFolder = "/usr/share/sounds/sf2";
 };
@@ -57,16 +65,22 @@ public:
     static PortCaps makeCaps();
     const PortCaps& caps() const override { return m_caps; }
     Result activate(bool on) override;
-    bool isActive() const override { return m_active; }
+    bool isActive() const override;
     std::int64_t now() const override;
     Result schedule(std::int64_t time, std::span<const std::uint8_t> message) override;
     Result sendNow(std::span<const std::uint8_t> message) override;
     void silence() override;
-    Result download() override;
+    Result download(std::span<const Instrument> instruments) override;
     Result unload() override;
-    bool isDownloaded() const override { return m_downloaded; }
+    bool isDownloaded() const override;
     Result setReverb(bool on) override;
-    std::string problem() const override { return m_problem; }
+    // Waits until the SoundFont has been read.
+    std::string problem() const override;
+
+    // The SoundFont read; empty until it has been.
+    std::string soundFontPath() const { return m_store.path(); }
+    // Instruments whose samples are in memory now.
+    std::size_t instrumentsInMemory() const { return m_store.presetsInMemory(); }
 
     int sampleRate() const { return m_engine.sampleRate(); }
     // Name of the audio output in use ("pulseaudio", "silent", ...), empty offline.
@@ -96,8 +110,8 @@ private:
     {
         Send,
         Silence,
-        AddSoundFont,
-        RemoveSoundFont,
+        Download,
+        Unload,
         ReverbOn,
         ReverbOff
     };
@@ -121,14 +135,15 @@ private:
 
     PortCaps m_caps;
     AudioMode m_mode;
+    // Declared before the engine: the synthesizer is destroyed first.
+    SoundFontStore m_store;
     FluidSynthEngine m_engine;
-    std::string m_problem;
     std::unique_ptr<AudioOutput> m_output;
-    bool m_active = false;
-    bool m_downloaded = false;
 
     // Producer side.
-    std::mutex m_producer;
+    mutable std::mutex m_producer;
+    bool m_active = false;
+    bool m_downloaded = false;
     std::uint32_t m_generation = 0;
     std::int64_t m_lastScheduledFrame = 0;
 
@@ -149,6 +164,10 @@ private:
     // Written by the audio thread only.
     std::atomic<std::uint64_t> m_noteOns{0};
     std::atomic<std::uint64_t> m_noteOffs{0};
+    // Voices sounding after the last step, and steps rendered, in that order:
+    // whoever reads the steps first reads the voices of that step or a later one.
+    std::atomic<int> m_voices{0};
+    std::atomic<std::uint64_t> m_steps{0};
 };
 
 } // namespace music::internal

@@ -151,7 +151,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     music::internal::SynthPort port(options);
-    if (port.activate(true) != music::Result::Ok || port.download() != music::Result::Ok) {
+    if (port.activate(true) != music::Result::Ok ||
+        port.download(music::instrumentsPlayed(*loaded.segment)) != music::Result::Ok) {
         std::fprintf(stderr, "%s: %s\n", argv[0],
                      port.problem().empty() ? "the synthesizer cannot play"
                                             : port.problem().c_str());
