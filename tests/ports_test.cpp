@@ -152,19 +152,44 @@ TEST(SynthPort, WithoutASoundFontThePortStaysButCannotDownload)
     EXPECT_EQ(port.download(kPiano), Result::Failed);
 }
 
-TEST(SynthPort, TheSilentSinkKeepsRealTime)
+TEST(SynthPort, TheSilentSinkKeepsRealTimeAndSleepsWhenNothingSounds)
 {
     SynthOptions options;
     options.mode = AudioMode::SilentSink;
     SynthPort port(options);
     ASSERT_EQ(port.activate(true), Result::Ok);
     EXPECT_EQ(port.outputName(), "silent");
+    ASSERT_EQ(port.download(kPiano), Result::Ok);
+    port.schedule(port.now(), bytes({0x90, 60, 100}));
+    port.schedule(port.now() + 50000, bytes({0x80, 60, 0}));
+
+    // Once the note has died away the sink stops rendering, while the clock
+    // goes on with the time. (Waits are bounded; nothing here measures speed.)
+    auto asleep = [&port] {
+        const std::int64_t frames = port.framesRendered();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return port.framesRendered() == frames;
+    };
+    bool slept = false;
+    for (int i = 0; i < 50 && !slept; ++i)
+        slept = asleep();
+    ASSERT_TRUE(slept) << "the sink goes on rendering silence";
     const std::int64_t start = port.now();
+    const std::int64_t frames = port.framesRendered();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(port.framesRendered(), frames);
     const std::int64_t elapsed = port.now() - start;
-    // Coarse bounds only: the sink renders in blocks of about 12 ms.
+    // Coarse bounds only.
     EXPECT_GT(elapsed, 100000);
     EXPECT_LT(elapsed, 2000000);
+
+    // A message wakes it, at the time the clock tells.
+    port.schedule(port.now() + 20000, bytes({0x90, 62, 100}));
+    for (int i = 0; i < 500 && port.counts().noteOns < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(port.counts().noteOns, 2u);
+    EXPECT_GT(port.framesRendered(), frames);
+    EXPECT_GE(port.now(), start + elapsed) << "the clock never goes back";
     port.activate(false);
 }
 

@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace music::internal {
@@ -105,20 +108,34 @@ std::unique_ptr<AudioOutput> createJack(const char* name, AudioSource& source,
 }
 
 // Renders in blocks at the pace of the monotonic clock, so that positions,
-// ends of pieces and directory play behave as with a sound card.
+// ends of pieces and directory play behave as with a sound card. While its
+// source is idle it sleeps on an eventfd until woken, then goes on at the
+// pace of the clock from the moment it wakes.
 class SilentSink final : public AudioOutput
 {
 public:
-    SilentSink(AudioSource& source, int sampleRate) : m_source(source), m_sampleRate(sampleRate)
+    SilentSink(AudioSource& source, int sampleRate)
+        : m_source(source), m_sampleRate(sampleRate),
+          m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
         m_thread = std::thread([this] { run(); });
     }
     ~SilentSink() override
     {
         m_stop.store(true);
+        wake();
         m_thread.join();
+        if (m_wakeFd >= 0)
+            ::close(m_wakeFd);
     }
     const char* name() const override { return "silent"; }
+    void wake() override
+    {
+        const std::uint64_t one = 1;
+        if (m_wakeFd >= 0) {
+            [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+        }
+    }
 
 private:
     static constexpr int kBlock = 512;
@@ -135,6 +152,17 @@ private:
             std::fill(right.begin(), right.end(), 0.0f);
             m_source.renderAudio(left.data(), right.data(), kBlock);
             rendered += kBlock;
+            if (m_wakeFd >= 0 && m_source.beginSleep()) {
+                pollfd wait{m_wakeFd, POLLIN, 0};
+                while (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
+                }
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto taken = ::read(m_wakeFd, &count, sizeof count);
+                m_source.endSleep();
+                clock_gettime(CLOCK_MONOTONIC, &start);
+                rendered = 0;
+                continue;
+            }
             // Sleep until the moment the rendered audio would have finished playing.
             const long long ns = rendered * 1000000000LL / m_sampleRate;
             timespec due{};
@@ -147,6 +175,7 @@ private:
 
     AudioSource& m_source;
     int m_sampleRate;
+    int m_wakeFd;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

@@ -1,6 +1,8 @@
 // Audio outputs for the built-in synthesizer: FluidSynth's drivers, tried in
 // a fixed order, and a silent sink that keeps real time where no sound device
-// works. Each output calls its source from its own audio thread.
+// works. Each output calls its source from its own audio thread. While the
+// source is idle the silent sink sleeps until it is woken; a sound device
+// keeps calling, and the source renders nothing.
 #pragma once
 
 #include <memory>
@@ -19,6 +21,13 @@ public:
     virtual ~AudioSource();
     // Fills `frames` frames of stereo audio; the buffers arrive zeroed.
     virtual void renderAudio(float* left, float* right, int frames) = 0;
+    // Output thread, between two renders: true when the source has nothing
+    // to play and lets the output sleep; from then on it keeps its clock
+    // from the monotonic clock, and wakes the output (AudioOutput::wake())
+    // when something comes. False when it cannot sleep now.
+    virtual bool beginSleep() { return false; }
+    // Output thread: rendering goes on from now.
+    virtual void endSleep() {}
 };
 
 class AudioOutput
@@ -26,6 +35,8 @@ class AudioOutput
 public:
     virtual ~AudioOutput();
     virtual const char* name() const = 0;
+    // Any thread: ends a sleep the source began; harmless when there is none.
+    virtual void wake() {}
 };
 
 struct AudioDriver

@@ -282,9 +282,11 @@ void SoundFontStore::pinFor(const std::vector<Instrument>& instruments)
     }
     std::size_t pinned = 0;
     for (const auto& preset : m_presets) {
-        // Release: whoever sees the preset offered sees its samples in memory.
+        // Whoever sees the preset offered sees its samples in memory; the
+        // order with the audio thread's steps is sequentially consistent
+        // (see SynthPort::download()).
         preset->offered.store(std::find(wanted.begin(), wanted.end(), preset.get()) != wanted.end(),
-                              std::memory_order_release);
+                              std::memory_order_seq_cst);
         pinned += preset->pinned ? 1 : 0;
     }
     std::lock_guard lock(m_mutex);
@@ -336,7 +338,7 @@ fluid_preset_t* SoundFontStore::fontPreset(fluid_sfont_t* font, int bank, int pr
         !store->m_ready.load(std::memory_order_acquire))
         return nullptr;
     const Preset* preset = store->find(bank, program);
-    return preset && preset->offered.load(std::memory_order_acquire) ? preset->outer : nullptr;
+    return preset && preset->offered.load(std::memory_order_seq_cst) ? preset->outer : nullptr;
 }
 
 void SoundFontStore::fontIterationStart(fluid_sfont_t* font)
@@ -383,7 +385,7 @@ int SoundFontStore::presetNoteOn(fluid_preset_t* preset, fluid_synth_t* synth, i
 {
     auto* ours = static_cast<Preset*>(fluid_preset_get_data(preset));
     // A preset chosen on a channel before it was taken away sounds no more.
-    if (!ours->offered.load(std::memory_order_acquire))
+    if (!ours->offered.load(std::memory_order_seq_cst))
         return FLUID_OK;
     // The file's preset makes the voices from its samples, which are in
     // memory while it is offered; each note gets a voice group of its own.

@@ -1,12 +1,21 @@
 #include "synthport.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <ctime>
 
 namespace music::internal {
 namespace {
 
 constexpr std::size_t kMaxMessage = 1 << 16;
+
+std::int64_t monotonicNanoseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 // Generations count up and may wrap; compare them by their difference.
 bool older(std::uint32_t a, std::uint32_t b)
@@ -21,7 +30,7 @@ SynthPort::SynthPort(const SynthOptions& options)
       m_engine(
           {options.sampleRate, options.polyphony, options.reverb, options.chorus, options.cpuCores},
           m_store.font()),
-      m_scratch(kMaxMessage)
+      m_scratch(kMaxMessage), m_quietStepsToIdle(options.sampleRate / 10 / kStep)
 {
     if (!m_engine.isValid())
         return;
@@ -103,7 +112,20 @@ std::string SynthPort::outputName() const
 
 std::int64_t SynthPort::now() const
 {
+    // The time first, then whether the sink sleeps (see endSleep()).
+    const std::int64_t wall = monotonicNanoseconds();
+    const std::int64_t origin = m_sleepOrigin.load(std::memory_order_acquire);
+    if (origin != kAwake)
+        return (wall - origin) / 1000;
     return framesRendered() * 1000000 / m_engine.sampleRate();
+}
+
+void SynthPort::notifyAudio()
+{
+    // See beginSleep(): we have pushed, now we look.
+    m_handshake.fetch_add(1, std::memory_order_acq_rel);
+    if (m_sleepOrigin.load(std::memory_order_relaxed) != kAwake && m_output)
+        m_output->wake();
 }
 
 bool SynthPort::pushBytes(SpscQueue<std::uint8_t>& queue, std::span<const std::uint8_t> bytes)
@@ -133,6 +155,7 @@ Result SynthPort::schedule(std::int64_t time, std::span<const std::uint8_t> mess
     if (!m_messages.push(entry))
         return Result::Failed;
     m_lastScheduledFrame = entry.frame;
+    notifyAudio();
     return Result::Ok;
 }
 
@@ -146,7 +169,10 @@ bool SynthPort::pushCommand(Command command, std::span<const std::uint8_t> messa
         std::copy(message.begin(), message.end(), entry.bytes.begin());
     else if (!pushBytes(m_commandBytes, message))
         return false;
-    return m_commands.push(entry);
+    if (!m_commands.push(entry))
+        return false;
+    notifyAudio();
+    return true;
 }
 
 Result SynthPort::sendNow(std::span<const std::uint8_t> message)
@@ -176,11 +202,15 @@ Result SynthPort::download(std::span<const Instrument> instruments)
         m_downloaded = true;
     }
     // The samples of instruments this piece does not play leave memory once
-    // no voice can be sounding them: the presets stopped being offered
-    // before `since`, so two steps later no new voice of theirs can start.
-    const std::uint64_t since = m_steps.load(std::memory_order_acquire);
+    // no voice can be sounding them. Their presets stopped being offered
+    // before step `since` ended (sequentially consistent on both sides): from
+    // step since + 2 on, the audio thread sees that, so no voice of theirs
+    // starts; and an idle audio thread sounds nothing and sees it on waking.
+    const std::uint64_t since = m_steps.load(std::memory_order_seq_cst);
     m_store.trim([this, since] {
-        return m_steps.load(std::memory_order_acquire) >= since + 2 &&
+        if (m_idlePublished.load(std::memory_order_seq_cst))
+            return true;
+        return m_steps.load(std::memory_order_seq_cst) >= since + 2 &&
                m_voices.load(std::memory_order_relaxed) == 0;
     });
     return Result::Ok;
@@ -303,8 +333,33 @@ void SynthPort::renderStep()
     m_engine.render(m_carryLeft.data(), m_carryRight.data(), kStep);
     m_nextStep += kStep;
     m_clockFrames.store(m_nextStep, std::memory_order_release);
+    float peak = 0.0f;
+    for (std::size_t i = 0; i < kStep; ++i)
+        peak = std::max({peak, std::fabs(m_carryLeft[i]), std::fabs(m_carryRight[i])});
+    noteQuiet(peak);
+    // The voices first: whoever reads this step's number reads them too.
     m_voices.store(m_engine.activeVoices(), std::memory_order_relaxed);
-    m_steps.store(m_steps.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    m_steps.store(m_steps.load(std::memory_order_relaxed) + 1, std::memory_order_seq_cst);
+}
+
+bool SynthPort::workWaiting() const
+{
+    return m_messages.front() || m_commands.front();
+}
+
+void SynthPort::noteQuiet(float peak)
+{
+    // Half of the smallest step of 16-bit audio: such a tail is not heard.
+    constexpr float kQuietLevel = 1.5e-5f;
+    if (m_mode == AudioMode::Offline || peak >= kQuietLevel || m_engine.activeVoices() > 0 ||
+        workWaiting()) {
+        m_quietSteps = 0;
+        return;
+    }
+    if (++m_quietSteps >= m_quietStepsToIdle && !m_idle) {
+        m_idle = true;
+        m_idlePublished.store(true, std::memory_order_seq_cst);
+    }
 }
 
 void SynthPort::renderAudio(float* left, float* right, int frames)
@@ -312,6 +367,17 @@ void SynthPort::renderAudio(float* left, float* right, int frames)
     int done = 0;
     while (done < frames) {
         if (m_carryCount == 0) {
+            if (m_idle) {
+                if (!workWaiting()) {
+                    // Nothing sounds and nothing waits: the rest stays silent.
+                    m_nextStep += frames - done;
+                    m_clockFrames.store(m_nextStep, std::memory_order_release);
+                    return;
+                }
+                m_idle = false;
+                m_quietSteps = 0;
+                m_idlePublished.store(false, std::memory_order_seq_cst);
+            }
             renderStep();
             m_carryOffset = 0;
             m_carryCount = kStep;
@@ -325,6 +391,41 @@ void SynthPort::renderAudio(float* left, float* right, int frames)
         m_carryCount -= n;
         done += n;
     }
+}
+
+bool SynthPort::beginSleep()
+{
+    if (!m_idle || m_carryCount != 0)
+        return false;
+    const std::int64_t rate = m_engine.sampleRate();
+    const std::int64_t sinceZero =
+        m_nextStep / rate * 1000000000 + m_nextStep % rate * 1000000000 / rate;
+    m_sleepOrigin.store(monotonicNanoseconds() - sinceZero, std::memory_order_seq_cst);
+    // A producer pushes, then looks at the origin; we set the origin, then
+    // look at the queues. Between, both sides pass the same read-modify-write:
+    // whichever passes second sees what the first did before it.
+    m_handshake.fetch_add(1, std::memory_order_acq_rel);
+    if (workWaiting()) {
+        m_sleepOrigin.store(kAwake, std::memory_order_seq_cst);
+        return false;
+    }
+    return true;
+}
+
+void SynthPort::endSleep()
+{
+    const std::int64_t origin = m_sleepOrigin.load(std::memory_order_relaxed);
+    if (origin == kAwake)
+        return;
+    // Where the clock has run to, plus a step: a reader that computed the
+    // time a moment ago never sees it go back.
+    const std::int64_t elapsed = monotonicNanoseconds() - origin;
+    const std::int64_t rate = m_engine.sampleRate();
+    const std::int64_t frames =
+        elapsed / 1000000000 * rate + elapsed % 1000000000 * rate / 1000000000 + kStep;
+    m_nextStep = std::max(m_nextStep, frames);
+    m_clockFrames.store(m_nextStep, std::memory_order_release);
+    m_sleepOrigin.store(kAwake, std::memory_order_seq_cst);
 }
 
 } // namespace music::internal

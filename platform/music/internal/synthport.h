@@ -15,6 +15,12 @@
 // its time whatever buffer size the driver asks for. The port's clock is the
 // audio rendered so far. Offline, the thread calling renderOffline() is the
 // audio thread.
+//
+// Idle: once nothing has sounded for a tenth of a second (no voice, the
+// reverb's tail below what 16 bits can show) and nothing waits to be played,
+// the port stops rendering: a sound device is handed silence without the
+// synthesizer's work, and the silent sink sleeps until a message or command
+// wakes it. Meanwhile the clock runs on from the monotonic clock.
 #pragma once
 
 #include "audiooutput.h"
@@ -124,7 +130,12 @@ private:
     };
 
     void renderAudio(float* left, float* right, int frames) override;
+    bool beginSleep() override;
+    void endSleep() override;
     void renderStep();
+    bool workWaiting() const;
+    void noteQuiet(float peak);
+    void notifyAudio();
     void drainCommands();
     bool pushCommand(Command command, std::span<const std::uint8_t> message = {});
     static bool pushBytes(SpscQueue<std::uint8_t>& queue, std::span<const std::uint8_t> bytes);
@@ -168,6 +179,16 @@ private:
     // whoever reads the steps first reads the voices of that step or a later one.
     std::atomic<int> m_voices{0};
     std::atomic<std::uint64_t> m_steps{0};
+    // Idle: the audio thread renders nothing.
+    bool m_idle = false;
+    int m_quietSteps = 0;
+    int m_quietStepsToIdle = 0;
+    std::atomic<bool> m_idlePublished{false};
+    // While the silent sink sleeps: the monotonic time in nanoseconds at
+    // which the clock would have read zero; kAwake otherwise.
+    static constexpr std::int64_t kAwake = INT64_MIN;
+    std::atomic<std::int64_t> m_sleepOrigin{kAwake};
+    std::atomic<std::uint64_t> m_handshake{0};
 };
 
 } // namespace music::internal
