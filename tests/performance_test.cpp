@@ -381,7 +381,7 @@ TEST(Performance, AFullQueueHoldsTheSchedulerBackAndEveryNoteArrives)
     }
 }
 
-TEST(Performance, InRealTimeEveryNoteReachesTheSynthesizer)
+TEST(Performance, InRealTimeEveryNoteReachesTheSynthesizerOrIsCountedAsShed)
 {
     // The same dense piece on the real scheduler thread and the silent sink.
     constexpr int kTracks = 64;
@@ -408,7 +408,10 @@ TEST(Performance, InRealTimeEveryNoteReachesTheSynthesizer)
     // as the sink plays on.
     for (int i = 0; i < 1000 && port.counts().noteOffs < kAll; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(port.counts().noteOns, kAll);
-    EXPECT_EQ(port.counts().noteOffs, kAll);
+    // Where the machine could not keep up, note ons too short to be heard may
+    // have been shed, counted; nothing else may be missing.
+    const auto counts = port.counts();
+    EXPECT_EQ(counts.noteOns + counts.shedNoteOns, kAll);
+    EXPECT_EQ(counts.noteOffs, kAll);
     performance.CloseDown();
 }

@@ -3,7 +3,9 @@
 #include "internal/recordingport.h"
 #include "internal/synthport.h"
 #include "notificationqueue.h"
+#include "wavwriter.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -444,4 +446,46 @@ TEST(SynthPort, TheAudioPathNeitherAllocatesNorFrees)
                 reverb.openMp, 34600 / 64);
     port.silence();
     expectOnlyOpenMp(renderCounting(), "stop with reverb");
+}
+
+TEST(WavWriter, StopsWhereTheFileIsFullAndKeepsItsSizesRight)
+{
+    // A WAV file's sizes are 32 bits: its largest data fills them exactly.
+    EXPECT_LE(36 + music::tools::WavWriter::kMaxFrames * 4, 0xFFFFFFFFull);
+    EXPECT_GT(36 + (music::tools::WavWriter::kMaxFrames + 1) * 4, 0xFFFFFFFFull);
+
+    // A writer with a small limit stands in for a file of over 4 GiB.
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("out.wav")).toStdString();
+    music::tools::WavWriter wav(path, kRate, 1000);
+    std::string error;
+    ASSERT_TRUE(wav.open(error)) << error;
+    std::vector<float> left(600, 0.5f);
+    std::vector<float> right(600, -0.5f);
+    bool ok = false;
+    EXPECT_EQ(wav.append(left.data(), right.data(), 600, ok, error), 600u);
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(wav.full());
+    EXPECT_EQ(wav.append(left.data(), right.data(), 600, ok, error), 400u) << "only what fits";
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(wav.full());
+    // The silence after the end is cut: 900 frames are kept.
+    ASSERT_TRUE(wav.finish(900, error)) << error;
+
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_EQ(bytes.size(), 44 + 900 * 4);
+    auto le32 = [&bytes](int at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | std::uint8_t(bytes[at + i]);
+        return v;
+    };
+    EXPECT_EQ(bytes.left(4), "RIFF");
+    EXPECT_EQ(le32(4), 36u + 900 * 4);
+    EXPECT_EQ(bytes.mid(36, 4), "data");
+    EXPECT_EQ(le32(40), 900u * 4);
+    EXPECT_EQ(le32(24), std::uint32_t(kRate));
+    EXPECT_EQ(std::int16_t(std::uint8_t(bytes[44]) | std::uint8_t(bytes[45]) << 8), 16384);
 }

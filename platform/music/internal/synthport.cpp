@@ -258,7 +258,8 @@ const std::uint8_t* SynthPort::takeBytes(SpscQueue<std::uint8_t>& queue, std::ui
 
 SynthPort::Counts SynthPort::counts() const
 {
-    return {m_noteOns.load(std::memory_order_relaxed), m_noteOffs.load(std::memory_order_relaxed)};
+    return {m_noteOns.load(std::memory_order_relaxed), m_noteOffs.load(std::memory_order_relaxed),
+            m_shedNoteOns.load(std::memory_order_relaxed)};
 }
 
 void SynthPort::play(const std::uint8_t* bytes, std::uint32_t length)
@@ -308,38 +309,116 @@ void SynthPort::drainCommands()
     }
 }
 
-void SynthPort::renderStep()
+int SynthPort::renderSteps(float* left, float* right, int maxSteps)
 {
     drainCommands();
-    const std::int64_t stepStart = m_nextStep;
-    while (const Message* message = m_messages.front()) {
-        if (message->generation != m_audioGeneration) {
+    dispatchDue(m_nextStep + kStep / 2);
+    const int steps = quietSteps(maxSteps);
+    const int frames = steps * kStep;
+    m_engine.render(left, right, frames);
+    m_nextStep += frames;
+    m_clockFrames.store(m_nextStep, std::memory_order_release);
+    float peak = 0.0f;
+    for (std::size_t i = 0; i < std::size_t(frames); ++i)
+        peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+    noteQuiet(peak, steps);
+    // The voices first: whoever reads this step's number reads them too.
+    m_voices.store(m_engine.activeVoices(), std::memory_order_relaxed);
+    m_steps.store(m_steps.load(std::memory_order_relaxed) + std::uint64_t(steps),
+                  std::memory_order_seq_cst);
+    return steps;
+}
+
+int SynthPort::quietSteps(int maxSteps) const
+{
+    // This step, and the following ones before the next message is due or
+    // a command may have to be carried out (each checked at a step's start).
+    if (maxSteps <= 1 || m_commands.front())
+        return 1;
+    const Message* next = m_messages.front();
+    if (!next)
+        return maxSteps;
+    if (next->generation != m_audioGeneration)
+        return 1;
+    // Due at the first step whose middle lies beyond it.
+    const std::int64_t ahead = next->frame - (m_nextStep + kStep / 2);
+    return ahead < 0 ? 1 : int(std::min<std::int64_t>(maxSteps, ahead / kStep + 1));
+}
+
+void SynthPort::dispatchDue(std::int64_t due)
+{
+    for (;;) {
+        const Message* front = m_messages.front();
+        if (!front)
+            return;
+        if (front->generation != m_audioGeneration) {
             // A newer message means its silence command is queued already.
-            if (!older(message->generation, m_audioGeneration))
+            if (!older(front->generation, m_audioGeneration))
                 drainCommands();
-            if (older(message->generation, m_audioGeneration)) {
-                takeBytes(m_messageBytes, message->length, message->bytes);
+            if (older(front->generation, m_audioGeneration)) {
+                // Silenced before its time came.
+                takeBytes(m_messageBytes, front->length, front->bytes);
                 m_messages.pop();
                 continue;
             }
         }
-        if (message->frame >= stepStart + kStep / 2)
-            break;
-        play(takeBytes(m_messageBytes, message->length, message->bytes), message->length);
-        m_messages.pop();
+        // The run of messages due before the middle of this step.
+        std::size_t count = 0;
+        while (const Message* message = m_messages.at(count)) {
+            if (message->generation != m_audioGeneration || message->frame >= due)
+                break;
+            ++count;
+        }
+        if (count == 0)
+            return;
+        if (m_shedding)
+            markNoteOffs(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Message* message = m_messages.front();
+            const std::uint8_t* bytes = takeBytes(m_messageBytes, message->length, message->bytes);
+            if (!m_shedding || !shed(bytes, message->length, i))
+                play(bytes, message->length);
+            m_messages.pop();
+        }
     }
-    m_carryLeft.fill(0.0f);
-    m_carryRight.fill(0.0f);
-    m_engine.render(m_carryLeft.data(), m_carryRight.data(), kStep);
-    m_nextStep += kStep;
-    m_clockFrames.store(m_nextStep, std::memory_order_release);
-    float peak = 0.0f;
-    for (std::size_t i = 0; i < kStep; ++i)
-        peak = std::max({peak, std::fabs(m_carryLeft[i]), std::fabs(m_carryRight[i])});
-    noteQuiet(peak);
-    // The voices first: whoever reads this step's number reads them too.
-    m_voices.store(m_engine.activeVoices(), std::memory_order_relaxed);
-    m_steps.store(m_steps.load(std::memory_order_relaxed) + 1, std::memory_order_seq_cst);
+}
+
+void SynthPort::markNoteOffs(std::size_t count)
+{
+    ++m_markStep;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Message& message = *m_messages.at(i);
+        const std::uint8_t kind = message.bytes[0] & 0xF0;
+        if (message.length == 3 && (kind == 0x80 || (kind == 0x90 && message.bytes[2] == 0)))
+            m_noteOffMarks[std::size_t(message.bytes[0] & 0x0F) * 128 + (message.bytes[1] & 0x7F)] =
+                {m_markStep, std::uint32_t(i)};
+    }
+}
+
+bool SynthPort::shed(const std::uint8_t* bytes, std::uint32_t length, std::size_t index)
+{
+    if (length != 3 || (bytes[0] & 0xF0) != 0x90 || bytes[2] == 0)
+        return false;
+    // Its note off comes in this same step, and every voice is in use.
+    const NoteOffMark& off = m_noteOffMarks[std::size_t(bytes[0] & 0x0F) * 128 + (bytes[1] & 0x7F)];
+    if (off.step != m_markStep || off.index <= index || m_engine.activeVoices() < m_polyphony)
+        return false;
+    m_shedNoteOns.store(m_shedNoteOns.load(std::memory_order_relaxed) + 1,
+                        std::memory_order_relaxed);
+    return true;
+}
+
+void SynthPort::measureLoad(std::int64_t started, int frames)
+{
+    // Shedding starts when rendering takes 85 % of the time it may, and
+    // stops below 60 %.
+    const double spent = double(monotonicNanoseconds() - started);
+    const double budget = double(frames) * 1e9 / m_engine.sampleRate();
+    m_load = 0.9f * m_load + 0.1f * float(spent / budget);
+    if (m_load > 0.85f)
+        m_shedding = true;
+    else if (m_load < 0.6f)
+        m_shedding = false;
 }
 
 bool SynthPort::workWaiting() const
@@ -347,7 +426,7 @@ bool SynthPort::workWaiting() const
     return m_messages.front() || m_commands.front();
 }
 
-void SynthPort::noteQuiet(float peak)
+void SynthPort::noteQuiet(float peak, int steps)
 {
     // Half of the smallest step of 16-bit audio: such a tail is not heard.
     constexpr float kQuietLevel = 1.5e-5f;
@@ -356,7 +435,8 @@ void SynthPort::noteQuiet(float peak)
         m_quietSteps = 0;
         return;
     }
-    if (++m_quietSteps >= m_quietStepsToIdle && !m_idle) {
+    m_quietSteps += steps;
+    if (m_quietSteps >= m_quietStepsToIdle && !m_idle) {
         m_idle = true;
         m_idlePublished.store(true, std::memory_order_seq_cst);
     }
@@ -364,33 +444,47 @@ void SynthPort::noteQuiet(float peak)
 
 void SynthPort::renderAudio(float* left, float* right, int frames)
 {
+    const std::int64_t started = m_mode == AudioMode::Offline ? 0 : monotonicNanoseconds();
     int done = 0;
     while (done < frames) {
-        if (m_carryCount == 0) {
-            if (m_idle) {
-                if (!workWaiting()) {
-                    // Nothing sounds and nothing waits: the rest stays silent.
-                    m_nextStep += frames - done;
-                    m_clockFrames.store(m_nextStep, std::memory_order_release);
-                    return;
-                }
-                m_idle = false;
-                m_quietSteps = 0;
-                m_idlePublished.store(false, std::memory_order_seq_cst);
+        if (m_carryCount > 0) {
+            // The rest of a step rendered for an earlier, shorter buffer.
+            const int n = std::min(m_carryCount, frames - done);
+            for (int i = 0; i < n; ++i) {
+                left[done + i] += m_carryLeft[std::size_t(m_carryOffset + i)];
+                right[done + i] += m_carryRight[std::size_t(m_carryOffset + i)];
             }
-            renderStep();
-            m_carryOffset = 0;
-            m_carryCount = kStep;
+            m_carryOffset += n;
+            m_carryCount -= n;
+            done += n;
+            continue;
         }
-        const int n = std::min(m_carryCount, frames - done);
-        for (int i = 0; i < n; ++i) {
-            left[done + i] += m_carryLeft[std::size_t(m_carryOffset + i)];
-            right[done + i] += m_carryRight[std::size_t(m_carryOffset + i)];
+        if (m_idle) {
+            if (!workWaiting()) {
+                // Nothing sounds and nothing waits: the rest stays silent.
+                m_nextStep += frames - done;
+                m_clockFrames.store(m_nextStep, std::memory_order_release);
+                m_load = 0.0f;
+                m_shedding = false;
+                return;
+            }
+            m_idle = false;
+            m_quietSteps = 0;
+            m_idlePublished.store(false, std::memory_order_seq_cst);
         }
-        m_carryOffset += n;
-        m_carryCount -= n;
-        done += n;
+        if (frames - done >= kStep) {
+            // Whole steps straight into the buffer (which arrives zeroed).
+            done += renderSteps(left + done, right + done, (frames - done) / kStep) * kStep;
+            continue;
+        }
+        m_carryLeft.fill(0.0f);
+        m_carryRight.fill(0.0f);
+        renderSteps(m_carryLeft.data(), m_carryRight.data(), 1);
+        m_carryOffset = 0;
+        m_carryCount = kStep;
     }
+    if (m_mode != AudioMode::Offline)
+        measureLoad(started, frames);
 }
 
 bool SynthPort::beginSleep()

@@ -16,6 +16,13 @@
 // audio rendered so far. Offline, the thread calling renderOffline() is the
 // audio thread.
 //
+// Overload: where the synthesizer cannot keep up with real time (rendering
+// takes most of the time it may), it sheds note ons that could not be heard:
+// a note that starts and ends before the same 64-frame block is rendered,
+// while every voice is in use, gets a voice that is released at once and is
+// the first to be stolen. Note offs and controllers are never shed, and what
+// was shed is counted. Offline, time waits for the rendering: nothing is shed.
+//
 // Idle: once nothing has sounded for a tenth of a second (no voice, the
 // reverb's tail below what 16 bits can show) and nothing waits to be played,
 // the port stops rendering: a sound device is handed silence without the
@@ -100,7 +107,8 @@ public:
     struct Counts
     {
         std::uint64_t noteOns = 0;
-        std::uint64_t noteOffs = 0; // note offs and note ons of velocity 0
+        std::uint64_t noteOffs = 0;    // note offs and note ons of velocity 0
+        std::uint64_t shedNoteOns = 0; // not played: see "Overload" above
     };
     Counts counts() const;
 
@@ -132,9 +140,14 @@ private:
     void renderAudio(float* left, float* right, int frames) override;
     bool beginSleep() override;
     void endSleep() override;
-    void renderStep();
+    int renderSteps(float* left, float* right, int maxSteps);
+    int quietSteps(int maxSteps) const;
     bool workWaiting() const;
-    void noteQuiet(float peak);
+    void dispatchDue(std::int64_t due);
+    void markNoteOffs(std::size_t count);
+    bool shed(const std::uint8_t* bytes, std::uint32_t length, std::size_t index);
+    void measureLoad(std::int64_t started, int frames);
+    void noteQuiet(float peak, int steps);
     void notifyAudio();
     void drainCommands();
     bool pushCommand(Command command, std::span<const std::uint8_t> message = {});
@@ -179,6 +192,19 @@ private:
     // whoever reads the steps first reads the voices of that step or a later one.
     std::atomic<int> m_voices{0};
     std::atomic<std::uint64_t> m_steps{0};
+    std::atomic<std::uint64_t> m_shedNoteOns{0};
+    // Overload: the share of real time that rendering takes, smoothed.
+    int m_polyphony = 0;
+    float m_load = 0.0f;
+    bool m_shedding = false;
+    // Where the last note off of each channel and key lies in this step's messages.
+    struct NoteOffMark
+    {
+        std::uint32_t step = 0;
+        std::uint32_t index = 0;
+    };
+    std::array<NoteOffMark, 16 * 128> m_noteOffMarks{};
+    std::uint32_t m_markStep = 0;
     // Idle: the audio thread renders nothing.
     bool m_idle = false;
     int m_quietSteps = 0;
