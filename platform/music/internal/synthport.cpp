@@ -372,9 +372,11 @@ void SynthPort::dispatchDue(std::int64_t due)
         if (count == 0)
             return;
         if (m_shedding)
-            markNoteOffs(count);
+            markShortNotes(count, due);
         for (std::size_t i = 0; i < count; ++i) {
             const Message* message = m_messages.front();
+            if (!message)
+                return;
             const std::uint8_t* bytes = takeBytes(m_messageBytes, message->length, message->bytes);
             if (!m_shedding || !shed(bytes, message->length, i))
                 play(bytes, message->length);
@@ -383,25 +385,43 @@ void SynthPort::dispatchDue(std::int64_t due)
     }
 }
 
-void SynthPort::markNoteOffs(std::size_t count)
+void SynthPort::markShortNotes(std::size_t count, std::int64_t due)
 {
-    ++m_markStep;
-    for (std::size_t i = 0; i < count; ++i) {
-        const Message& message = *m_messages.at(i);
-        const std::uint8_t kind = message.bytes[0] & 0xF0;
-        if (message.length == 3 && (kind == 0x80 || (kind == 0x90 && message.bytes[2] == 0)))
-            m_noteOffMarks[std::size_t(message.bytes[0] & 0x0F) * 128 + (message.bytes[1] & 0x7F)] =
-                {m_markStep, std::uint32_t(i)};
+    // Walks back from the last message due within a block after this step,
+    // noting each key's next note off; a note on of this step whose note off
+    // comes less than a block after it is short.
+    ++m_markPass;
+    std::size_t end = count;
+    while (const Message* message = m_messages.at(end)) {
+        if (message->generation != m_audioGeneration || message->frame >= due + kStep)
+            break;
+        ++end;
+    }
+    for (std::size_t i = end; i-- > 0;) {
+        const Message* message = m_messages.at(i);
+        if (!message)
+            return;
+        if (i < count)
+            m_shortNotes.reset(i);
+        if (message->length != 3)
+            continue;
+        const std::uint8_t kind = message->bytes[0] & 0xF0;
+        if (kind != 0x80 && kind != 0x90)
+            continue;
+        NoteOffMark& off = m_noteOffMarks[std::size_t(message->bytes[0] & 0x0F) * 128 +
+                                          (message->bytes[1] & 0x7F)];
+        if (kind == 0x80 || message->bytes[2] == 0)
+            off = {m_markPass, message->frame};
+        else if (i < count && off.pass == m_markPass && off.frame - message->frame < kStep)
+            m_shortNotes.set(i);
     }
 }
 
 bool SynthPort::shed(const std::uint8_t* bytes, std::uint32_t length, std::size_t index)
 {
-    if (length != 3 || (bytes[0] & 0xF0) != 0x90 || bytes[2] == 0)
-        return false;
-    // Its note off comes in this same step, and every voice is in use.
-    const NoteOffMark& off = m_noteOffMarks[std::size_t(bytes[0] & 0x0F) * 128 + (bytes[1] & 0x7F)];
-    if (off.step != m_markStep || off.index <= index || m_engine.activeVoices() < m_polyphony)
+    // A short note on, while every voice is in use.
+    if (length != 3 || (bytes[0] & 0xF0) != 0x90 || bytes[2] == 0 || index >= kQueueLength ||
+        !m_shortNotes.test(index) || m_engine.activeVoices() < m_polyphony)
         return false;
     m_shedNoteOns.store(m_shedNoteOns.load(std::memory_order_relaxed) + 1,
                         std::memory_order_relaxed);

@@ -18,10 +18,11 @@
 //
 // Overload: where the synthesizer cannot keep up with real time (rendering
 // takes most of the time it may), it sheds note ons that could not be heard:
-// a note that starts and ends before the same 64-frame block is rendered,
-// while every voice is in use, gets a voice that is released at once and is
-// the first to be stolen. Note offs and controllers are never shed, and what
-// was shed is counted. Offline, time waits for the rendering: nothing is shed.
+// a note shorter than one 64-frame block, while every voice is in use, gets
+// a voice that is released within a block and is the first to be stolen.
+// (Its note off must be queued already: the scheduler hands messages over
+// well ahead.) Note offs and controllers are never shed, and what was shed
+// is counted. Offline, time waits for the rendering: nothing is shed.
 //
 // Idle: once nothing has sounded for a tenth of a second (no voice, the
 // reverb's tail below what 16 bits can show) and nothing waits to be played,
@@ -38,6 +39,7 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -144,7 +146,7 @@ private:
     int quietSteps(int maxSteps) const;
     bool workWaiting() const;
     void dispatchDue(std::int64_t due);
-    void markNoteOffs(std::size_t count);
+    void markShortNotes(std::size_t count, std::int64_t due);
     bool shed(const std::uint8_t* bytes, std::uint32_t length, std::size_t index);
     void measureLoad(std::int64_t started, int frames);
     void noteQuiet(float peak, int steps);
@@ -171,7 +173,7 @@ private:
     std::uint32_t m_generation = 0;
     std::int64_t m_lastScheduledFrame = 0;
 
-    SpscQueue<Message> m_messages{1 << 15};
+    SpscQueue<Message> m_messages{kQueueLength};
     SpscQueue<std::uint8_t> m_messageBytes{1 << 20};
     SpscQueue<CommandMessage> m_commands{1024};
     SpscQueue<std::uint8_t> m_commandBytes{1 << 16};
@@ -197,14 +199,18 @@ private:
     int m_polyphony = 0;
     float m_load = 0.0f;
     bool m_shedding = false;
-    // Where the last note off of each channel and key lies in this step's messages.
+    // The time of the next note off of each channel and key, while the
+    // queued messages are walked backwards; and which of this step's note
+    // ons are shorter than a block.
+    static constexpr std::size_t kQueueLength = 1 << 15;
     struct NoteOffMark
     {
-        std::uint32_t step = 0;
-        std::uint32_t index = 0;
+        std::uint32_t pass = 0;
+        std::int64_t frame = 0;
     };
     std::array<NoteOffMark, 16 * 128> m_noteOffMarks{};
-    std::uint32_t m_markStep = 0;
+    std::uint32_t m_markPass = 0;
+    std::bitset<kQueueLength> m_shortNotes;
     // Idle: the audio thread renders nothing.
     bool m_idle = false;
     int m_quietSteps = 0;
