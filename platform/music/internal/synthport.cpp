@@ -27,14 +27,18 @@ bool older(std::uint32_t a, std::uint32_t b)
 
 SynthPort::SynthPort(const SynthOptions& options)
     : m_caps(makeCaps()), m_mode(options.mode), m_store(options.sampleRate),
-      m_engine(
-          {options.sampleRate, options.polyphony, options.reverb, options.chorus, options.cpuCores},
-          m_store.font()),
-      m_scratch(kMaxMessage), m_quietStepsToIdle(options.sampleRate / 10 / kStep)
+      m_sampleRate(options.sampleRate), m_scratch(kMaxMessage), m_polyphony(options.polyphony),
+      m_quietStepsToIdle(options.sampleRate / 10 / kStep)
 {
-    if (!m_engine.isValid())
-        return;
-    m_engine.setReverb(options.reverb);
+    const EngineSettings settings{options.sampleRate, options.polyphony, options.reverb,
+                                  options.chorus, options.cpuCores};
+    // Offline the caller renders at once; in real time nobody waits for the
+    // synthesizer to be made.
+    if (m_mode == AudioMode::Offline)
+        startEngine(settings, options.reverb);
+    else
+        m_starter = std::thread(
+            [this, settings, reverb = options.reverb] { startEngine(settings, reverb); });
     const std::vector<std::string> candidates = options.soundFont.empty()
                                                     ? soundFontCandidates(options.soundFontFolder)
                                                     : std::vector<std::string>{options.soundFont};
@@ -44,8 +48,50 @@ SynthPort::SynthPort(const SynthOptions& options)
 
 SynthPort::~SynthPort()
 {
-    m_output.reset();
+    if (m_starter.joinable())
+        m_starter.join();
+    {
+        std::lock_guard lock(m_producer);
+        m_output.reset();
+    }
     m_store.stopWorker();
+}
+
+void SynthPort::startEngine(const EngineSettings& settings, bool reverb)
+{
+    auto engine = std::make_unique<FluidSynthEngine>(settings, m_store.font());
+    if (engine->isValid())
+        engine->setReverb(reverb);
+    else
+        engine.reset();
+    std::lock_guard lock(m_producer);
+    m_engine = std::move(engine);
+    m_started = true;
+    if (m_engine && m_wantActive)
+        openOutputLocked();
+    m_startedChanged.notify_all();
+}
+
+void SynthPort::waitStartedLocked(std::unique_lock<std::mutex>& lock) const
+{
+    m_startedChanged.wait(lock, [this] { return m_started; });
+}
+
+void SynthPort::openOutputLocked()
+{
+    switch (m_mode) {
+    case AudioMode::Device: {
+        std::string error;
+        m_output = openAudioOutput(*this, m_engine->settings(), error);
+        break;
+    }
+    case AudioMode::SilentSink:
+        m_output = openSilentSink(*this, m_sampleRate);
+        break;
+    case AudioMode::Offline:
+        break;
+    }
+    m_active = m_mode == AudioMode::Offline || m_output;
 }
 
 PortCaps SynthPort::makeCaps()
@@ -62,7 +108,12 @@ PortCaps SynthPort::makeCaps()
 Result SynthPort::activate(bool on)
 {
     std::lock_guard lock(m_producer);
-    if (!m_engine.isValid())
+    if (!m_started) {
+        // The synthesizer is still being made: it opens the output then.
+        m_wantActive = on;
+        return Result::Ok;
+    }
+    if (!m_engine)
         return Result::Failed;
     if (on == m_active)
         return Result::Ok;
@@ -71,34 +122,24 @@ Result SynthPort::activate(bool on)
         m_active = false;
         return Result::Ok;
     }
-    switch (m_mode) {
-    case AudioMode::Device: {
-        std::string error;
-        m_output = openAudioOutput(*this, m_engine.settings(), error);
-        break;
-    }
-    case AudioMode::SilentSink:
-        m_output = openSilentSink(*this, m_engine.sampleRate());
-        break;
-    case AudioMode::Offline:
-        break;
-    }
-    if (m_mode != AudioMode::Offline && !m_output)
-        return Result::Failed;
-    m_active = true;
-    return Result::Ok;
+    openOutputLocked();
+    return m_active ? Result::Ok : Result::Failed;
 }
 
 bool SynthPort::isActive() const
 {
     std::lock_guard lock(m_producer);
-    return m_active;
+    return m_started ? m_active : m_wantActive;
 }
 
 std::string SynthPort::problem() const
 {
-    if (!m_engine.isValid())
-        return "the software synthesizer could not be created";
+    {
+        std::unique_lock lock(m_producer);
+        waitStartedLocked(lock);
+        if (!m_engine)
+            return "the software synthesizer could not be created";
+    }
     std::string problem;
     m_store.waitUntilLoaded(problem);
     return problem;
@@ -106,7 +147,8 @@ std::string SynthPort::problem() const
 
 std::string SynthPort::outputName() const
 {
-    std::lock_guard lock(m_producer);
+    std::unique_lock lock(m_producer);
+    waitStartedLocked(lock);
     return m_output ? m_output->name() : std::string();
 }
 
@@ -117,7 +159,7 @@ std::int64_t SynthPort::now() const
     const std::int64_t origin = m_sleepOrigin.load(std::memory_order_acquire);
     if (origin != kAwake)
         return (wall - origin) / 1000;
-    return framesRendered() * 1000000 / m_engine.sampleRate();
+    return framesRendered() * 1000000 / m_sampleRate;
 }
 
 void SynthPort::notifyAudio()
@@ -143,7 +185,7 @@ Result SynthPort::schedule(std::int64_t time, std::span<const std::uint8_t> mess
         return Result::NotSupported;
     std::lock_guard lock(m_producer);
     Message entry{};
-    entry.frame = (time * m_engine.sampleRate() + 500000) / 1000000;
+    entry.frame = (time * m_sampleRate + 500000) / 1000000;
     // Messages leave in queue order; one that arrives late still keeps its place.
     entry.frame = std::max(entry.frame, m_lastScheduledFrame);
     entry.generation = m_generation;
@@ -193,7 +235,13 @@ void SynthPort::silence()
 
 Result SynthPort::download(std::span<const Instrument> instruments)
 {
-    if (!m_engine.isValid() || m_store.prepare(instruments) != Result::Ok)
+    {
+        std::unique_lock lock(m_producer);
+        waitStartedLocked(lock);
+        if (!m_engine)
+            return Result::Failed;
+    }
+    if (m_store.prepare(instruments) != Result::Ok)
         return Result::Failed;
     {
         std::lock_guard lock(m_producer);
@@ -241,7 +289,8 @@ void SynthPort::renderOffline(float* left, float* right, int frames)
 {
     std::fill(left, left + frames, 0.0f);
     std::fill(right, right + frames, 0.0f);
-    renderAudio(left, right, frames);
+    if (m_engine)
+        renderAudio(left, right, frames);
 }
 
 // Audio thread from here on.
@@ -269,13 +318,13 @@ void SynthPort::play(const std::uint8_t* bytes, std::uint32_t length)
         m_noteOffs.store(m_noteOffs.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     else if (length >= 3 && kind == 0x90)
         m_noteOns.store(m_noteOns.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    m_engine.handle(bytes, length);
+    m_engine->handle(bytes, length);
 }
 
 void SynthPort::silenceNow()
 {
     for (const ControlMessage& message : silencingMessages())
-        m_engine.handle(message.data(), message.size());
+        m_engine->handle(message.data(), message.size());
 }
 
 void SynthPort::drainCommands()
@@ -293,17 +342,17 @@ void SynthPort::drainCommands()
             break;
         case Command::Download:
             m_store.setAvailable(true);
-            m_engine.resetPrograms();
+            m_engine->resetPrograms();
             break;
         case Command::Unload:
             m_store.setAvailable(false);
-            m_engine.resetPrograms();
+            m_engine->resetPrograms();
             break;
         case Command::ReverbOn:
-            m_engine.setReverb(true);
+            m_engine->setReverb(true);
             break;
         case Command::ReverbOff:
-            m_engine.setReverb(false);
+            m_engine->setReverb(false);
             break;
         }
     }
@@ -315,7 +364,7 @@ int SynthPort::renderSteps(float* left, float* right, int maxSteps)
     dispatchDue(m_nextStep + kStep / 2);
     const int steps = quietSteps(maxSteps);
     const int frames = steps * kStep;
-    m_engine.render(left, right, frames);
+    m_engine->render(left, right, frames);
     m_nextStep += frames;
     m_clockFrames.store(m_nextStep, std::memory_order_release);
     float peak = 0.0f;
@@ -323,7 +372,7 @@ int SynthPort::renderSteps(float* left, float* right, int maxSteps)
         peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
     noteQuiet(peak, steps);
     // The voices first: whoever reads this step's number reads them too.
-    m_voices.store(m_engine.activeVoices(), std::memory_order_relaxed);
+    m_voices.store(m_engine->activeVoices(), std::memory_order_relaxed);
     m_steps.store(m_steps.load(std::memory_order_relaxed) + std::uint64_t(steps),
                   std::memory_order_seq_cst);
     return steps;
@@ -421,7 +470,7 @@ bool SynthPort::shed(const std::uint8_t* bytes, std::uint32_t length, std::size_
 {
     // A short note on, while every voice is in use.
     if (length != 3 || (bytes[0] & 0xF0) != 0x90 || bytes[2] == 0 || index >= kQueueLength ||
-        !m_shortNotes.test(index) || m_engine.activeVoices() < m_polyphony)
+        !m_shortNotes.test(index) || m_engine->activeVoices() < m_polyphony)
         return false;
     m_shedNoteOns.store(m_shedNoteOns.load(std::memory_order_relaxed) + 1,
                         std::memory_order_relaxed);
@@ -433,7 +482,7 @@ void SynthPort::measureLoad(std::int64_t started, int frames)
     // Shedding starts when rendering takes 85 % of the time it may, and
     // stops below 60 %.
     const double spent = double(monotonicNanoseconds() - started);
-    const double budget = double(frames) * 1e9 / m_engine.sampleRate();
+    const double budget = double(frames) * 1e9 / m_sampleRate;
     m_load = 0.9f * m_load + 0.1f * float(spent / budget);
     if (m_load > 0.85f)
         m_shedding = true;
@@ -450,7 +499,7 @@ void SynthPort::noteQuiet(float peak, int steps)
 {
     // Half of the smallest step of 16-bit audio: such a tail is not heard.
     constexpr float kQuietLevel = 1.5e-5f;
-    if (m_mode == AudioMode::Offline || peak >= kQuietLevel || m_engine.activeVoices() > 0 ||
+    if (m_mode == AudioMode::Offline || peak >= kQuietLevel || m_engine->activeVoices() > 0 ||
         workWaiting()) {
         m_quietSteps = 0;
         return;
@@ -511,7 +560,7 @@ bool SynthPort::beginSleep()
 {
     if (!m_idle || m_carryCount != 0)
         return false;
-    const std::int64_t rate = m_engine.sampleRate();
+    const std::int64_t rate = m_sampleRate;
     const std::int64_t sinceZero =
         m_nextStep / rate * 1000000000 + m_nextStep % rate * 1000000000 / rate;
     m_sleepOrigin.store(monotonicNanoseconds() - sinceZero, std::memory_order_seq_cst);
@@ -534,7 +583,7 @@ void SynthPort::endSleep()
     // Where the clock has run to, plus a step: a reader that computed the
     // time a moment ago never sees it go back.
     const std::int64_t elapsed = monotonicNanoseconds() - origin;
-    const std::int64_t rate = m_engine.sampleRate();
+    const std::int64_t rate = m_sampleRate;
     const std::int64_t frames =
         elapsed / 1000000000 * rate + elapsed % 1000000000 * rate / 1000000000 + kStep;
     m_nextStep = std::max(m_nextStep, frames);

@@ -1,8 +1,10 @@
 // The built-in synthesizer as an output port: FluidSynth with a General MIDI
 // SoundFont, heard through the first audio driver that works, or a silent
-// sink, or rendered offline on demand. The SoundFont is read in the
-// background (soundfont.h): the port exists at once, and download() waits
-// until the piece's instruments are in memory.
+// sink, or rendered offline on demand. The port exists at once: in real time
+// the synthesizer is made and its audio output opened on a thread of the
+// port's own (activate() asks for the output and returns), and the SoundFont
+// is read in the background (soundfont.h); download() waits until the
+// piece's instruments are in memory.
 //
 // Threads: every Port operation may come from any thread but the audio
 // thread; a producer lock orders them (the audio thread never takes it), and
@@ -40,9 +42,11 @@
 #include <array>
 #include <atomic>
 #include <bitset>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace music::internal {
@@ -97,7 +101,7 @@ public:
     // Instruments whose samples are in memory now.
     std::size_t instrumentsInMemory() const { return m_store.presetsInMemory(); }
 
-    int sampleRate() const { return m_engine.sampleRate(); }
+    int sampleRate() const { return m_sampleRate; }
     // Name of the audio output in use ("pulseaudio", "silent", ...), empty offline.
     std::string outputName() const;
     // Offline mode: renders the next `frames` frames (buffers are overwritten).
@@ -142,6 +146,9 @@ private:
     void renderAudio(float* left, float* right, int frames) override;
     bool beginSleep() override;
     void endSleep() override;
+    void startEngine(const EngineSettings& settings, bool reverb);
+    void openOutputLocked();
+    void waitStartedLocked(std::unique_lock<std::mutex>& lock) const;
     int renderSteps(float* left, float* right, int maxSteps);
     int quietSteps(int maxSteps) const;
     bool workWaiting() const;
@@ -163,11 +170,18 @@ private:
     AudioMode m_mode;
     // Declared before the engine: the synthesizer is destroyed first.
     SoundFontStore m_store;
-    FluidSynthEngine m_engine;
+    const int m_sampleRate;
+    // Made before any audio runs and never changed after: in real time by
+    // m_starter, which then opens the output if it has been asked for.
+    std::unique_ptr<FluidSynthEngine> m_engine;
+    std::thread m_starter;
     std::unique_ptr<AudioOutput> m_output;
 
     // Producer side.
     mutable std::mutex m_producer;
+    mutable std::condition_variable m_startedChanged;
+    bool m_started = false; // the synthesizer was made (or could not be)
+    bool m_wantActive = false;
     bool m_active = false;
     bool m_downloaded = false;
     std::uint32_t m_generation = 0;
