@@ -3,6 +3,7 @@
 #include "internal/recordingport.h"
 #include "internal/synthport.h"
 #include "notificationqueue.h"
+#include "portmanager.h"
 #include "wavwriter.h"
 
 #include <QFile>
@@ -488,4 +489,25 @@ TEST(WavWriter, StopsWhereTheFileIsFullAndKeepsItsSizesRight)
     EXPECT_EQ(le32(40), 900u * 4);
     EXPECT_EQ(le32(24), std::uint32_t(kRate));
     EXPECT_EQ(std::int16_t(std::uint8_t(bytes[44]) | std::uint8_t(bytes[45]) << 8), 16384);
+}
+
+TEST(PortManager, ListsAndMakesPortsFromItsBackendTable)
+{
+    const auto backends = portBackends();
+    ASSERT_EQ(backends.size(), 2u);
+    EXPECT_STREQ(backends[0].name, "synthesizer");
+    EXPECT_STREQ(backends[1].name, "alsa");
+
+    PortManager::Options options;
+    options.alsa = false; // this machine's ALSA ports, if any, are not the test's
+    options.synthOutput = SynthOutput::Offline;
+    PortManager ports(options);
+    PortCaps caps;
+    ASSERT_EQ(ports.enumPort(0, caps), Result::Ok);
+    EXPECT_EQ(caps.id, ports.defaultPort());
+    EXPECT_EQ(caps.id, SynthPort::kId);
+    EXPECT_EQ(ports.enumPort(1, caps), Result::NothingFound);
+    auto port = ports.createPort(SynthPort::kId, {});
+    ASSERT_NE(dynamic_cast<SynthPort*>(port.get()), nullptr);
+    EXPECT_EQ(ports.createPort("alsa:Nobody:nothing", {}), nullptr);
 }
