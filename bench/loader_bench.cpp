@@ -35,10 +35,10 @@ void BM_LoadFromMemory(benchmark::State& state)
         segment.reset();
         music::LoadResult result = music::load(file);
         if (!result) {
-            state.SkipWithError(result.reason.c_str());
+            state.SkipWithError(result.reason().c_str());
             return;
         }
-        segment = std::move(result.segment);
+        segment = std::move(result).value();
         benchmark::DoNotOptimize(segment.get());
     }
     reportSegment(state, *segment, file.size());
@@ -62,10 +62,10 @@ void BM_LoadFromFile(benchmark::State& state)
         music::Loader loader;
         music::LoadResult result = loader.getObject(path);
         if (!result) {
-            state.SkipWithError(result.reason.c_str());
+            state.SkipWithError(result.reason().c_str());
             break;
         }
-        segment = std::move(result.segment);
+        segment = std::move(result).value();
         benchmark::DoNotOptimize(segment.get());
     }
     unlink(path);

@@ -19,10 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const music::LoadResult result = music::load(std::span<const std::uint8_t>(data, size));
     if (!result) {
-        require(result.error != music::LoadError::None && !result.reason.empty());
+        require(result.error() != music::Error::None && !result.reason().empty());
         return 0;
     }
-    const music::Segment& segment = *result.segment;
+    const music::Segment& segment = *result.value();
     require(segment.trackCount() > 0);
     require(segment.events().size() <= size / 2);
     music::MusicTime lastTime = 0;

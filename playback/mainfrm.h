@@ -81,6 +81,7 @@ public:
     void SetPositionTimer(bool on) override;
     void EnableReverbItem(bool enable) override;
     void PostSegmentEnd() override;
+    void OnPortGone(const std::string& description) override;
     void PlayDelay() override;
 
 protected:
@@ -89,6 +90,7 @@ protected:
     bool event(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:

@@ -184,8 +184,9 @@ protected:
         file.write(reinterpret_cast<const char*>(piece.data()), qint64(piece.size()));
         file.close();
         path = QFile::encodeName(file.fileName()).toStdString();
-        segment = midibytes::load(piece).segment;
-        ASSERT_TRUE(segment);
+        music::LoadResult loaded = midibytes::load(piece);
+        ASSERT_TRUE(loaded);
+        segment = std::move(loaded).value();
     }
     void TearDown() override
     {
@@ -304,7 +305,7 @@ TEST_F(AlsaTest, APieceArrivesCompleteInOrderAndOnTime)
         receiver.clear(); // the GM reset of the change of file
         PlayMidi(window);
         ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
-        const music::Segment& piece = *loaded.segment;
+        const music::Segment& piece = *loaded.value();
         const auto length = std::int64_t(piece.tempoMap().realTime(piece.length()));
         std::this_thread::sleep_for(std::chrono::microseconds(length + 1500000));
         const double ours = worstDeviation(piece, receiver.got());
@@ -468,6 +469,10 @@ TEST_F(AlsaTest, APortThatGoesAwayEndsThePlayingAndAnotherPortWorks)
     std::shared_ptr<music::SegmentState> state;
     EXPECT_EQ(g_pPerformance->GetSegmentState(state, now), music::Result::NothingFound)
         << "the playing ended with its port";
+    while (g_hNotifyEvent->size() > 0)
+        OnPlayNotify(window);
+    EXPECT_EQ(window.portsGone, std::vector<std::string>{"brisolde-test-in:in"})
+        << "the main window learns which port went away";
     StopMidi(window);
     choose("Midi Through:Midi Through Port-0");
     PlayMidi(window);

@@ -35,39 +35,39 @@ TEST(MusicDamage, RefusesWhatIsNoMidiFileWithAReason)
     {
         const char* what;
         Bytes file;
-        music::LoadError error;
+        music::Error error;
         const char* reason;
     };
     const Bytes goodTrack = track(endOfTrack());
     const Case cases[] = {
-        {"empty", {}, music::LoadError::NotMidi, "empty"},
-        {"text", text("hello, world"), music::LoadError::NotMidi, "not a MIDI file"},
-        {"MIDI 2.0 clip", text("SMF2CLIP\x00\x00"), music::LoadError::NotMidi, "MIDI 2.0"},
-        {"header cut short", text("MThd\x00\x00"), music::LoadError::InvalidHeader, "cut short"},
+        {"empty", {}, music::Error::NotMidi, "empty"},
+        {"text", text("hello, world"), music::Error::NotMidi, "not a MIDI file"},
+        {"MIDI 2.0 clip", text("SMF2CLIP\x00\x00"), music::Error::NotMidi, "MIDI 2.0"},
+        {"header cut short", text("MThd\x00\x00"), music::Error::InvalidHeader, "cut short"},
         {"header length 5", cat({text("MThd"), big32(5), {0, 0, 0, 1, 0, 96, 0}, goodTrack}),
-         music::LoadError::InvalidHeader, "header length 5 is below 6"},
-        {"format 3", cat({header(3, 1, 96), goodTrack}), music::LoadError::InvalidHeader,
+         music::Error::InvalidHeader, "header length 5 is below 6"},
+        {"format 3", cat({header(3, 1, 96), goodTrack}), music::Error::InvalidHeader,
          "unknown format 3"},
-        {"division 0", cat({header(0, 1, 0), goodTrack}), music::LoadError::InvalidHeader,
+        {"division 0", cat({header(0, 1, 0), goodTrack}), music::Error::InvalidHeader,
          "division is 0"},
-        {"SMPTE 16 fps", cat({header(0, 1, 0xF028), goodTrack}), music::LoadError::InvalidHeader,
+        {"SMPTE 16 fps", cat({header(0, 1, 0xF028), goodTrack}), music::Error::InvalidHeader,
          "16 frames per second"},
-        {"SMPTE 0 ticks", cat({header(0, 1, 0xE700), goodTrack}), music::LoadError::InvalidHeader,
+        {"SMPTE 0 ticks", cat({header(0, 1, 0xE700), goodTrack}), music::Error::InvalidHeader,
          "0 ticks per frame"},
-        {"no track", header(0, 1, 96), music::LoadError::NoTracks, "no track chunk"},
+        {"no track", header(0, 1, 96), music::Error::NoTracks, "no track chunk"},
         {"only other chunks", cat({header(0, 1, 96), text("XFIH"), big32(2), {1, 2}}),
-         music::LoadError::NoTracks, "no track chunk"},
+         music::Error::NoTracks, "no track chunk"},
         {"header hides the track", cat({text("MThd"), big32(22), {0, 0, 0, 1, 0, 96}, goodTrack}),
-         music::LoadError::NoTracks, "header length 22"},
+         music::Error::NoTracks, "header length 22"},
     };
     for (const Case& c : cases) {
         const music::LoadResult result = load(c.file);
         EXPECT_FALSE(result) << c.what;
-        EXPECT_EQ(result.segment, nullptr) << c.what;
-        EXPECT_EQ(result.error, c.error) << c.what << ": " << result.reason;
-        EXPECT_NE(result.reason.find(c.reason), std::string::npos)
-            << c.what << ": " << result.reason;
-        EXPECT_EQ(result.reason.find('\n'), std::string::npos) << c.what;
+        EXPECT_EQ(result.code(), music::Result::Failed) << c.what;
+        EXPECT_EQ(result.error(), c.error) << c.what << ": " << result.reason();
+        EXPECT_NE(result.reason().find(c.reason), std::string::npos)
+            << c.what << ": " << result.reason();
+        EXPECT_EQ(result.reason().find('\n'), std::string::npos) << c.what;
     }
 }
 
@@ -131,19 +131,19 @@ TEST(MusicDamage, KeepsEverythingBeforeDamageAndGoesOnWithTheNextTrack)
         const music::LoadResult result =
             load(cat({header(1, 2, division), c.firstTrack,
                       division == 1 ? track(endOfTrack()) : kSecondTrack}));
-        ASSERT_TRUE(result) << c.what << ": " << result.reason;
+        ASSERT_TRUE(result) << c.what << ": " << result.reason();
         Lines first;
-        const music::Segment& segment = *result.segment;
+        const music::Segment& segment = *result.value();
         const Lines all = lines(segment);
         for (std::size_t i = 0; i < all.size(); ++i) {
             if (segment.events()[i].track() == 0)
                 first.push_back(all[i]);
         }
         EXPECT_EQ(first, c.firstTrackEvents) << c.what;
-        EXPECT_EQ(result.segment->trackCount(), 2) << c.what;
-        EXPECT_TRUE(contains(result.segment->warnings(), c.warning))
+        EXPECT_EQ(result.value()->trackCount(), 2) << c.what;
+        EXPECT_TRUE(contains(result.value()->warnings(), c.warning))
             << c.what << ": "
-            << (result.segment->warnings().empty() ? "no warning" : result.segment->warnings()[0]);
+            << (result.value()->warnings().empty() ? "no warning" : result.value()->warnings()[0]);
     }
 }
 
@@ -158,8 +158,8 @@ TEST(MusicDamage, SurvivesBrokenChunkStructure)
                            endOfTrack(96)});
     music::LoadResult result = load(longChunk);
     ASSERT_TRUE(result);
-    EXPECT_EQ(lines(*result.segment), (Lines{"0 0 0 90 3C 40", "768 500000 0 FF 2F"}));
-    EXPECT_TRUE(contains(result.segment->warnings(), "declares 16777216 bytes"));
+    EXPECT_EQ(lines(*result.value()), (Lines{"0 0 0 90 3C 40", "768 500000 0 FF 2F"}));
+    EXPECT_TRUE(contains(result.value()->warnings(), "declares 16777216 bytes"));
 
     // A track length too short leaves garbage where the next chunk should be;
     // the next track chunk is found again.
@@ -172,24 +172,24 @@ TEST(MusicDamage, SurvivesBrokenChunkStructure)
                             kSecondTrack});
     result = load(shortChunk);
     ASSERT_TRUE(result);
-    EXPECT_EQ(result.segment->trackCount(), 2);
-    EXPECT_EQ(lines(*result.segment),
+    EXPECT_EQ(result.value()->trackCount(), 2);
+    EXPECT_EQ(lines(*result.value()),
               (Lines{"0 0 0 90 3C 40", "0 0 1 91 30 30", "768 500000 1 FF 2F"}));
-    EXPECT_TRUE(contains(result.segment->warnings(), "are no chunk; skipped"));
+    EXPECT_TRUE(contains(result.value()->warnings(), "are no chunk; skipped"));
 
     // Unknown chunks are skipped, stray bytes at the end noted, a wrong track
     // count in the header noted.
     result = load(cat({header(1, 3, 96), text("Junk"), big32(3), {1, 2, 3}, good, {0x00, 0x00}}));
     ASSERT_TRUE(result);
-    EXPECT_EQ(result.segment->trackCount(), 1);
-    EXPECT_TRUE(contains(result.segment->warnings(), "2 stray bytes"));
-    EXPECT_TRUE(contains(result.segment->warnings(), "declares 3 tracks, the file holds 1"));
+    EXPECT_EQ(result.value()->trackCount(), 1);
+    EXPECT_TRUE(contains(result.value()->warnings(), "2 stray bytes"));
+    EXPECT_TRUE(contains(result.value()->warnings(), "declares 3 tracks, the file holds 1"));
 
     // A format 0 file with two tracks plays both.
     result = load(cat({header(0, 2, 96), good, kSecondTrack}));
     ASSERT_TRUE(result);
-    EXPECT_EQ(result.segment->events().size(), 4u);
-    EXPECT_TRUE(contains(result.segment->warnings(), "format 0 file with 2 tracks"));
+    EXPECT_EQ(result.value()->events().size(), 4u);
+    EXPECT_TRUE(contains(result.value()->warnings(), "format 0 file with 2 tracks"));
 }
 
 TEST(MusicDamage, BoundsTracksWarningsAndMemoryByTheDataPresent)
@@ -202,8 +202,8 @@ TEST(MusicDamage, BoundsTracksWarningsAndMemoryByTheDataPresent)
         many.insert(many.end(), empty.begin(), empty.end());
     music::LoadResult result = load(many);
     ASSERT_TRUE(result);
-    EXPECT_EQ(result.segment->trackCount(), 65535);
-    EXPECT_TRUE(contains(result.segment->warnings(), "more than 65535 track chunks"));
+    EXPECT_EQ(result.value()->trackCount(), 65535);
+    EXPECT_TRUE(contains(result.value()->warnings(), "more than 65535 track chunks"));
 
     // Thousands of problems: the warnings stop growing, the count says how many.
     Bytes noisy;
@@ -211,7 +211,7 @@ TEST(MusicDamage, BoundsTracksWarningsAndMemoryByTheDataPresent)
         noisy.insert(noisy.end(), {0x00, 0xF6});
     result = load(cat({header(0, 1, 96), track(cat({noisy, endOfTrack()}))}));
     ASSERT_TRUE(result);
-    const std::vector<std::string>& warnings = result.segment->warnings();
+    const std::vector<std::string>& warnings = result.value()->warnings();
     ASSERT_EQ(warnings.size(), 101u);
     EXPECT_EQ(warnings.back(), "and 4900 more warnings");
 
@@ -221,10 +221,10 @@ TEST(MusicDamage, BoundsTracksWarningsAndMemoryByTheDataPresent)
                        big32(0xFFFFFFFF),
                        {0x00, 0xFF, 0x01, 0x8F, 0xFF, 0xFF, 0x7F, 0x41}}));
     ASSERT_TRUE(result);
-    EXPECT_LT(result.segment->memoryUsage(), 4096u);
+    EXPECT_LT(result.value()->memoryUsage(), 4096u);
     result = load(cat({header(0, 1, 96), track({0x00, 0xF0, 0x8F, 0xFF, 0xFF, 0x7F, 0x01})}));
     ASSERT_TRUE(result);
-    EXPECT_LT(result.segment->memoryUsage(), 4096u);
+    EXPECT_LT(result.value()->memoryUsage(), 4096u);
 }
 
 TEST(MusicDamage, EveryCutAndEveryChangedByteOfAFileLoadsOrFailsCleanly)
@@ -241,10 +241,10 @@ TEST(MusicDamage, EveryCutAndEveryChangedByteOfAFileLoadsOrFailsCleanly)
     const auto check = [](const Bytes& bytes) {
         const music::LoadResult result = load(bytes);
         if (!result)
-            return !result.reason.empty() && result.error != music::LoadError::None;
+            return !result.reason().empty() && result.error() != music::Error::None;
         // Every event comes from at least two bytes of the file.
-        return result.segment->events().size() <= bytes.size() / 2 &&
-               std::is_sorted(result.segment->events().begin(), result.segment->events().end(),
+        return result.value()->events().size() <= bytes.size() / 2 &&
+               std::is_sorted(result.value()->events().begin(), result.value()->events().end(),
                               [](const music::Event& a, const music::Event& b) {
                                   return a.time() < b.time();
                               });
@@ -269,18 +269,18 @@ TEST(MusicCorpus, LoadsTheSharedFilesAndRefusesTheBrokenOnes)
     if (!fs::is_directory(root))
         GTEST_SKIP() << "no corpus at " << root;
     // Files that are no usable MIDI file at all, and why.
-    const std::map<std::string, music::LoadError> refused = {
-        {"test-empty-file.mid", music::LoadError::NotMidi},
-        {"test-not-a-midi-file.mid", music::LoadError::NotMidi},
-        {"MIDIBadHeaderChunk.mid", music::LoadError::NotMidi},
-        {"MIDIBadHeaderFormat.mid", music::LoadError::InvalidHeader},
-        {"MIDIBadHeaderSMTPE.mid", music::LoadError::InvalidHeader},
-        {"MIDIBadHeaderLength.mid", music::LoadError::NoTracks},
-        {"MIDIBadTrackHdr.mid", music::LoadError::NoTracks},
+    const std::map<std::string, music::Error> refused = {
+        {"test-empty-file.mid", music::Error::NotMidi},
+        {"test-not-a-midi-file.mid", music::Error::NotMidi},
+        {"MIDIBadHeaderChunk.mid", music::Error::NotMidi},
+        {"MIDIBadHeaderFormat.mid", music::Error::InvalidHeader},
+        {"MIDIBadHeaderSMTPE.mid", music::Error::InvalidHeader},
+        {"MIDIBadHeaderLength.mid", music::Error::NoTracks},
+        {"MIDIBadTrackHdr.mid", music::Error::NoTracks},
         // A header and nothing else: there is nothing to play.
-        {"header-type-00-single.mid", music::LoadError::NoTracks},
-        {"header-type-01-multi-track.mid", music::LoadError::NoTracks},
-        {"header-type-02-multi-song.mid", music::LoadError::NoTracks},
+        {"header-type-00-single.mid", music::Error::NoTracks},
+        {"header-type-01-multi-track.mid", music::Error::NoTracks},
+        {"header-type-02-multi-song.mid", music::Error::NoTracks},
     };
     // Damaged files that still play, with a warning.
     const std::set<std::string> warned = {
@@ -299,24 +299,24 @@ TEST(MusicCorpus, LoadsTheSharedFilesAndRefusesTheBrokenOnes)
         const Bytes bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         const music::LoadResult result = load(bytes);
         if (extension == ".midi2") { // MIDI 2.0 clips are no Standard MIDI Files
-            EXPECT_EQ(result.error, music::LoadError::NotMidi) << name;
+            EXPECT_EQ(result.error(), music::Error::NotMidi) << name;
             continue;
         }
         if (auto it = refused.find(name); it != refused.end()) {
             EXPECT_FALSE(result) << name;
-            EXPECT_EQ(result.error, it->second) << name << ": " << result.reason;
+            EXPECT_EQ(result.error(), it->second) << name << ": " << result.reason();
             continue;
         }
-        ASSERT_TRUE(result) << entry.path() << ": " << result.reason;
+        ASSERT_TRUE(result) << entry.path() << ": " << result.reason();
         ++loaded;
         const bool systemMessages = name.rfind("test-illegal-message-", 0) == 0 ||
                                     (entry.path().parent_path().filename() == "system-common" &&
                                      name.rfind("0xF0", 0) != 0 && name.rfind("0xF7", 0) != 0);
         if (warned.count(name) || systemMessages) {
-            EXPECT_FALSE(result.segment->warnings().empty()) << name;
+            EXPECT_FALSE(result.value()->warnings().empty()) << name;
         } else {
-            EXPECT_TRUE(result.segment->warnings().empty())
-                << name << ": " << result.segment->warnings()[0];
+            EXPECT_TRUE(result.value()->warnings().empty())
+                << name << ": " << result.value()->warnings()[0];
         }
     }
     EXPECT_GT(loaded, 400);

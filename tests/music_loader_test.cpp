@@ -22,8 +22,8 @@ TEST(MusicLoader, ReadsFormat0WithRunningStatusAndTwoByteMessages)
                                           {0x00, 0xE0, 0x00, 0x40, 0x00, 0xD0, 0x20, 0x00, 0x21},
                                           endOfTrack(96)}))});
     const music::LoadResult result = load(file);
-    ASSERT_TRUE(result) << result.reason;
-    const music::Segment& segment = *result.segment;
+    ASSERT_TRUE(result) << result.reason();
+    const music::Segment& segment = *result.value();
     EXPECT_EQ(segment.format(), 0);
     EXPECT_EQ(segment.trackCount(), 1);
     EXPECT_EQ(segment.division(), 96);
@@ -45,18 +45,18 @@ TEST(MusicLoader, MergesTracksByTimeThenTrackThenFileOrder)
              track(cat({{0x00, 0x91, 0x30, 0x30, 0x60, 0x81, 0x30, 0x00}, endOfTrack(0)})),
              track(cat({{0x00, 0x92, 0x20, 0x20}, endOfTrack(96)}))});
     const music::LoadResult result = load(file);
-    ASSERT_TRUE(result) << result.reason;
-    EXPECT_EQ(result.segment->indexAt(0), 0u);
-    EXPECT_EQ(result.segment->indexAt(1), 4u);
-    EXPECT_EQ(result.segment->indexAt(768), 4u);
-    EXPECT_EQ(result.segment->indexAt(769), 7u);
-    EXPECT_EQ(result.segment->indexAt(1537), 8u);
-    EXPECT_EQ(lines(*result.segment),
+    ASSERT_TRUE(result) << result.reason();
+    EXPECT_EQ(result.value()->indexAt(0), 0u);
+    EXPECT_EQ(result.value()->indexAt(1), 4u);
+    EXPECT_EQ(result.value()->indexAt(768), 4u);
+    EXPECT_EQ(result.value()->indexAt(769), 7u);
+    EXPECT_EQ(result.value()->indexAt(1537), 8u);
+    EXPECT_EQ(lines(*result.value()),
               (Lines{"0 0 0 FF 51 03 D0 90", "0 0 0 90 40 40", "0 0 1 91 30 30", "0 0 2 92 20 20",
                      "768 250000 1 81 30 00", "768 250000 1 FF 2F", "768 250000 2 FF 2F",
                      "1536 500000 0 FF 2F"}));
     // The length is the latest end of track, not the last event of the first track.
-    EXPECT_EQ(result.segment->length(), 1536);
+    EXPECT_EQ(result.value()->length(), 1536);
 }
 
 TEST(MusicLoader, MergesLongAndManyTracksInExactTimeOrder)
@@ -96,9 +96,9 @@ TEST(MusicLoader, MergesLongAndManyTracksInExactTimeOrder)
         std::stable_sort(expected.begin(), expected.end(),
                          [](const Expected& a, const Expected& b) { return a.tick < b.tick; });
         const music::LoadResult result = load(file);
-        ASSERT_TRUE(result) << result.reason;
+        ASSERT_TRUE(result) << result.reason();
         std::vector<const music::Event*> notes;
-        for (const music::Event& event : result.segment->events()) {
+        for (const music::Event& event : result.value()->events()) {
             if (event.isChannel())
                 notes.push_back(&event);
         }
@@ -117,11 +117,11 @@ TEST(MusicLoader, PlaysFormat2TracksOneAfterAnother)
              track(cat({{0x00, 0x90, 0x3C, 0x40, 0x60, 0x80, 0x3C, 0x00}, endOfTrack(0)})),
              track(cat({tempo(0, 1000000), {0x00, 0x90, 0x3E, 0x40}, endOfTrack(96)}))});
     const music::LoadResult result = load(file);
-    ASSERT_TRUE(result) << result.reason;
-    EXPECT_EQ(lines(*result.segment), (Lines{"0 0 0 90 3C 40", "768 500000 0 80 3C 00",
+    ASSERT_TRUE(result) << result.reason();
+    EXPECT_EQ(lines(*result.value()), (Lines{"0 0 0 90 3C 40", "768 500000 0 80 3C 00",
                                              "768 500000 0 FF 2F", "768 500000 1 FF 51 0F 42 40",
                                              "768 500000 1 90 3E 40", "1536 1500000 1 FF 2F"}));
-    EXPECT_EQ(result.segment->length(), 1536);
+    EXPECT_EQ(result.value()->length(), 1536);
 }
 
 TEST(MusicLoader, ReadsRiffMidiByContent)
@@ -138,42 +138,42 @@ TEST(MusicLoader, ReadsRiffMidiByContent)
     ASSERT_EQ(odd.size() % 2, 1u);
     const music::LoadResult padded = load(riff(odd));
     ASSERT_TRUE(padded);
-    EXPECT_EQ(lines(*padded.segment), (Lines{"0 0 0 C0 05", "768 500000 0 FF 2F"}));
-    EXPECT_TRUE(padded.segment->warnings().empty());
+    EXPECT_EQ(lines(*padded.value()), (Lines{"0 0 0 C0 05", "768 500000 0 FF 2F"}));
+    EXPECT_TRUE(padded.value()->warnings().empty());
 
     struct Case
     {
         const char* what;
         Bytes file;
-        music::LoadError error;
+        music::Error error;
         const char* reason;
     };
     const Case broken[] = {
-        {"other form", cat({text("RIFF"), little32(4), text("WAVE")}), music::LoadError::NotMidi,
+        {"other form", cat({text("RIFF"), little32(4), text("WAVE")}), music::Error::NotMidi,
          "WAVE"},
         {"no data chunk", cat({text("RIFF"), little32(16), text("RMID"), list}),
-         music::LoadError::NotMidi, "data"},
-        {"data without MThd", riff(text("MTrk0000")), music::LoadError::InvalidHeader, "MThd"},
-        {"cut short", text("RIFF\x04"), music::LoadError::NotMidi, "RIFF"},
+         music::Error::NotMidi, "data"},
+        {"data without MThd", riff(text("MTrk0000")), music::Error::InvalidHeader, "MThd"},
+        {"cut short", text("RIFF\x04"), music::Error::NotMidi, "RIFF"},
         {"chunk length past the end",
          cat({text("RIFF"), little32(100), text("RMID"), text("LIST"), little32(0x7C000000),
               text("data")}),
-         music::LoadError::NotMidi, "data"},
+         music::Error::NotMidi, "data"},
     };
     for (const Case& c : broken) {
         const music::LoadResult result = load(c.file);
         EXPECT_FALSE(result) << c.what;
-        EXPECT_EQ(result.error, c.error) << c.what;
-        EXPECT_NE(result.reason.find(c.reason), std::string::npos)
-            << c.what << ": " << result.reason;
+        EXPECT_EQ(result.error(), c.error) << c.what;
+        EXPECT_NE(result.reason().find(c.reason), std::string::npos)
+            << c.what << ": " << result.reason();
     }
     // A data chunk that claims more than the file holds keeps what is there.
     Bytes cut = riff(smf);
     cut.resize(cut.size() - 1);
     const music::LoadResult partial = load(cut);
     ASSERT_TRUE(partial);
-    EXPECT_EQ(lines(*partial.segment), Lines{"0 0 0 90 3C 40"});
-    EXPECT_FALSE(partial.segment->warnings().empty());
+    EXPECT_EQ(lines(*partial.value()), Lines{"0 0 0 90 3C 40"});
+    EXPECT_FALSE(partial.value()->warnings().empty());
 }
 
 TEST(MusicLoader, KeepsSysExAsBytesToSendAndTheWantedMetaEvents)
@@ -204,8 +204,8 @@ TEST(MusicLoader, KeepsSysExAsBytesToSendAndTheWantedMetaEvents)
                         {0x00, 0x90, 0x3C, 0x40},
                         endOfTrack()}))});
     const music::LoadResult result = load(file);
-    ASSERT_TRUE(result) << result.reason;
-    const music::Segment& segment = *result.segment;
+    ASSERT_TRUE(result) << result.reason();
+    const music::Segment& segment = *result.value();
     EXPECT_EQ(lines(segment),
               (Lines{"0 0 0 90 3C 40", "0 0 0 FF 01 68 69", "0 0 0 90 3E 40", "0 0 0 F0 7E 7F F7",
                      "0 0 0 90 40 40", "0 0 0 FF 02 63", "0 0 0 FF 03 74", "0 0 0 FF 05 6C",
@@ -237,7 +237,7 @@ TEST(MusicTiming, ComputesEveryTimeFromTheAbsoluteTick)
     const music::LoadResult result =
         load(cat({header(0, 1, 480), track(cat({events, endOfTrack(1)}))}));
     ASSERT_TRUE(result);
-    const music::Segment& segment = *result.segment;
+    const music::Segment& segment = *result.value();
     ASSERT_EQ(segment.events().size(), 2002u);
     for (std::uint64_t tick = 0; tick <= 2000; ++tick) {
         const music::Event& event = segment.events()[tick];
@@ -267,7 +267,7 @@ TEST(MusicTiming, ConvertsThroughTheTempoMapBothWays)
              track(cat({tempo(96, 1000000), endOfTrack()}))});
     const music::LoadResult result = load(file);
     ASSERT_TRUE(result);
-    const music::TempoMap& map = result.segment->tempoMap();
+    const music::TempoMap& map = result.value()->tempoMap();
     ASSERT_EQ(map.changes().size(), 3u);
     EXPECT_EQ(map.changes()[0].microsecondsPerQuarter, music::kDefaultTempo);
     EXPECT_EQ(map.changes()[1].time, 768);
@@ -311,7 +311,7 @@ TEST(MusicTiming, SmpteDivisionFixesRealTimeAndRunsMusicTimeAt120Bpm)
              track(cat({tempo(0, 1000000), varLen(c.ticks), {0x90, 0x3C, 0x40}, endOfTrack()}))});
         const music::LoadResult result = load(file);
         ASSERT_TRUE(result) << c.division;
-        const music::Segment& segment = *result.segment;
+        const music::Segment& segment = *result.value();
         EXPECT_EQ(segment.division(), static_cast<std::int16_t>(c.division));
         ASSERT_EQ(segment.events().size(), 3u);
         EXPECT_EQ(segment.events()[1].time(), c.time) << c.division;
@@ -348,7 +348,7 @@ TEST(MusicLoader, LoadsLargeFilesWhosePagesArePreparedAhead)
     ASSERT_GT(file.size(), 4u << 20);
     const music::LoadResult result = load(file);
     ASSERT_TRUE(result);
-    const music::Segment& segment = *result.segment;
+    const music::Segment& segment = *result.value();
     ASSERT_EQ(segment.events().size(), kNotes + 2u);
     for (std::uint32_t i = 0; i <= kNotes; ++i)
         ASSERT_EQ(segment.events()[i].time(), static_cast<music::MusicTime>(i * 8)) << i;
@@ -365,7 +365,7 @@ TEST(MusicSegment, PacksChannelEventsInTwelveBytesAndMovesItsStartPoint)
     const music::LoadResult result =
         load(cat({header(0, 1, 96), track(cat({events, endOfTrack(96)}))}));
     ASSERT_TRUE(result);
-    music::Segment& segment = *result.segment;
+    music::Segment& segment = *result.value();
     ASSERT_EQ(segment.events().size(), 10001u);
     EXPECT_LE(segment.memoryUsage(), 12 * segment.events().size() + 2048);
 
@@ -400,13 +400,13 @@ TEST(MusicLoaderCache, KeepsSegmentsByPathUntilReleased)
     ASSERT_TRUE(write(path, first));
     music::Loader loader;
     const music::LoadResult a = loader.getObject(path);
-    ASSERT_TRUE(a) << a.reason;
-    EXPECT_EQ(a.segment->length(), 768);
+    ASSERT_TRUE(a) << a.reason();
+    EXPECT_EQ(a.value()->length(), 768);
 
     // Cached: the same segment, even after the file changed on disk.
     ASSERT_TRUE(write(path, second));
     const music::LoadResult b = loader.getObject(path);
-    EXPECT_EQ(b.segment, a.segment);
+    EXPECT_EQ(b.value(), a.value());
     EXPECT_EQ(loader.cachedCount(), 1u);
 
     // Released: read afresh.
@@ -414,9 +414,9 @@ TEST(MusicLoaderCache, KeepsSegmentsByPathUntilReleased)
     EXPECT_FALSE(loader.releaseObject(path));
     const music::LoadResult c = loader.getObject(path);
     ASSERT_TRUE(c);
-    EXPECT_NE(c.segment, a.segment);
-    EXPECT_EQ(c.segment->length(), 1536);
-    EXPECT_TRUE(loader.releaseObject(c.segment.get()));
+    EXPECT_NE(c.value(), a.value());
+    EXPECT_EQ(c.value()->length(), 1536);
+    EXPECT_TRUE(loader.releaseObject(c.value().get()));
     EXPECT_EQ(loader.cachedCount(), 0u);
 
     // RIFF content under a .mid name.
@@ -427,13 +427,15 @@ TEST(MusicLoaderCache, KeepsSegmentsByPathUntilReleased)
     // Failures are reported and not cached.
     const music::LoadResult missing = loader.getObject(pathOf("missing.mid"));
     EXPECT_FALSE(missing);
-    EXPECT_EQ(missing.error, music::LoadError::ReadFailed);
-    EXPECT_NE(missing.reason.find("No such file"), std::string::npos) << missing.reason;
+    EXPECT_EQ(missing.code(), music::Result::Failed);
+    EXPECT_EQ(missing.error(), music::Error::ReadFailed);
+    EXPECT_EQ(music::errorName(missing.error()), "read-failed");
+    EXPECT_NE(missing.reason().find("No such file"), std::string::npos) << missing.reason();
     const music::LoadResult folder = loader.getObject(dir.path().toStdString());
-    EXPECT_EQ(folder.error, music::LoadError::ReadFailed);
+    EXPECT_EQ(folder.error(), music::Error::ReadFailed);
     const std::string textPath = pathOf("notes.mid");
     ASSERT_TRUE(write(textPath, text("just text")));
     const music::LoadResult notMidi = loader.getObject(textPath);
-    EXPECT_EQ(notMidi.error, music::LoadError::NotMidi);
+    EXPECT_EQ(notMidi.error(), music::Error::NotMidi);
     EXPECT_EQ(loader.cachedCount(), 1u);
 }

@@ -85,8 +85,8 @@ struct Rig
 std::shared_ptr<Segment> segmentOf(const Bytes& bytes)
 {
     LoadResult result = music::load(bytes);
-    EXPECT_TRUE(result) << result.reason;
-    return result.segment;
+    EXPECT_TRUE(result) << result.reason();
+    return result ? result.value() : nullptr;
 }
 
 } // namespace

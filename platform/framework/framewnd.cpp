@@ -345,7 +345,13 @@ QAction* FrameWnd::addCommandAction(QAction* action, int id)
     for (auto it = m_actions.begin(); it != m_actions.end();)
         it = it->second ? std::next(it) : m_actions.erase(it);
     action->setProperty(kCommandIdProperty, id);
-    connect(action, &QAction::triggered, this, [this, action] {
+    connect(action, &QAction::triggered, this, [this, action](bool checked) {
+        // Qt flips a checkable item's mark before it says that the item was
+        // chosen. Here check marks belong to the program (CheckMenuItem and
+        // the update handlers), whichever way the item was reached: put the
+        // mark back, so the handler sees the state the user saw.
+        if (action->isCheckable())
+            action->setChecked(!checked);
         const int commandId = commandIdOf(action);
         // A disabled item must not run: a shortcut can fire before an idle update.
         if (commandId >= 0 && action->isEnabled())

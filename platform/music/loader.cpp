@@ -14,25 +14,6 @@
 
 namespace music {
 
-std::string_view errorName(LoadError error) noexcept
-{
-    switch (error) {
-    case LoadError::None:
-        return "none";
-    case LoadError::ReadFailed:
-        return "read-failed";
-    case LoadError::NotMidi:
-        return "not-midi";
-    case LoadError::InvalidHeader:
-        return "invalid-header";
-    case LoadError::NoTracks:
-        return "no-tracks";
-    case LoadError::TooLarge:
-        return "too-large";
-    }
-    return "unknown";
-}
-
 LoadResult load(std::span<const std::uint8_t> bytes)
 {
     return internal::SmfParser::parse(bytes);
@@ -40,12 +21,9 @@ LoadResult load(std::span<const std::uint8_t> bytes)
 
 namespace {
 
-LoadResult readFailure(const std::string& what, int error)
+Status readFailure(const std::string& what, int error)
 {
-    LoadResult result;
-    result.error = LoadError::ReadFailed;
-    result.reason = what + ": " + std::strerror(error);
-    return result;
+    return Status::failure(Error::ReadFailed, what + ": " + std::strerror(error));
 }
 
 } // namespace
@@ -94,10 +72,7 @@ LoadResult loadFile(const std::string& path)
         }
     } catch (const std::bad_alloc&) {
         ::close(fd);
-        LoadResult result;
-        result.error = LoadError::TooLarge;
-        result.reason = "not enough memory to read the file";
-        return result;
+        return Status::failure(Error::TooLarge, "not enough memory to read the file");
     }
     ::close(fd);
     prefaulter.stop();
@@ -106,14 +81,11 @@ LoadResult loadFile(const std::string& path)
 
 LoadResult Loader::getObject(const std::string& path)
 {
-    if (auto found = m_cache.find(path); found != m_cache.end()) {
-        LoadResult result;
-        result.segment = found->second;
-        return result;
-    }
+    if (auto found = m_cache.find(path); found != m_cache.end())
+        return found->second;
     LoadResult result = loadFile(path);
-    if (result.segment)
-        m_cache.emplace(path, result.segment);
+    if (result)
+        m_cache.emplace(path, result.value());
     return result;
 }
 

@@ -2,6 +2,7 @@
 // Not thread-safe: one loader belongs to one thread (the user-interface thread).
 #pragma once
 
+#include "result.h"
 #include "segment.h"
 
 #include <cstdint>
@@ -13,27 +14,9 @@
 
 namespace music {
 
-enum class LoadError
-{
-    None = 0,
-    ReadFailed,    // the file cannot be read
-    NotMidi,       // neither a Standard MIDI File nor a RIFF MIDI file
-    InvalidHeader, // the header chunk is missing, short or holds impossible values
-    NoTracks,      // no track chunk
-    TooLarge,      // 2 GiB or more, or more than the memory available
-};
-
-// A stable name for the code, such as "invalid-header".
-std::string_view errorName(LoadError error) noexcept;
-
-struct LoadResult
-{
-    std::shared_ptr<Segment> segment; // null when the file failed to load
-    LoadError error = LoadError::None;
-    std::string reason; // one line saying what is wrong
-
-    explicit operator bool() const noexcept { return segment != nullptr; }
-};
+// A loaded segment, or the Status (Failed, its Error and a one-line reason)
+// that says why the file did not load.
+using LoadResult = Outcome<std::shared_ptr<Segment>>;
 
 // Parses a whole file held in memory; the choice of format is made by content.
 // Time and memory grow linearly with the size of `bytes`, whatever they hold.

@@ -125,11 +125,8 @@ LoadResult SmfParser::parse(std::span<const std::uint8_t> file)
     try {
         return parseOrThrow(file);
     } catch (const std::bad_alloc&) {
-        LoadResult result;
-        result.error = LoadError::TooLarge;
-        result.reason =
-            "not enough memory to load a file of " + std::to_string(file.size()) + " bytes";
-        return result;
+        return Status::failure(Error::TooLarge, "not enough memory to load a file of " +
+                                                    std::to_string(file.size()) + " bytes");
     }
 }
 
@@ -137,29 +134,26 @@ LoadResult SmfParser::parseOrThrow(std::span<const std::uint8_t> file)
 {
     SmfParser parser(file);
     if (file.size() >= kMaxFileSize) {
-        return parser.fail(LoadError::TooLarge,
+        return parser.fail(Error::TooLarge,
                            "the file holds " + std::to_string(file.size()) +
                                " bytes; the most a MIDI file may hold here is 2 GiB");
     }
     if (file.empty())
-        return parser.fail(LoadError::NotMidi, "the file is empty");
+        return parser.fail(Error::NotMidi, "the file is empty");
     if (file.size() >= 4 && hasId(file.data(), "RIFF"))
         return parser.parseRiff();
     if (file.size() >= 4 && hasId(file.data(), "MThd"))
         return parser.parseSmf(0, file.size());
     if (file.size() >= 8 && std::memcmp(file.data(), "SMF2CLIP", 8) == 0) {
-        return parser.fail(LoadError::NotMidi, "a MIDI 2.0 clip file, not a Standard MIDI File");
+        return parser.fail(Error::NotMidi, "a MIDI 2.0 clip file, not a Standard MIDI File");
     }
-    return parser.fail(LoadError::NotMidi,
+    return parser.fail(Error::NotMidi,
                        "not a MIDI file: it begins with neither \"MThd\" nor \"RIFF\"");
 }
 
-LoadResult SmfParser::fail(LoadError error, std::string reason)
+LoadResult SmfParser::fail(Error error, std::string reason)
 {
-    LoadResult result;
-    result.error = error;
-    result.reason = std::move(reason);
-    return result;
+    return Status::failure(error, std::move(reason));
 }
 
 bool SmfParser::keepWarning() noexcept
@@ -190,9 +184,9 @@ LoadResult SmfParser::parseRiff()
     const std::size_t size = m_file.size();
     const std::uint8_t* p = m_file.data();
     if (size < 12)
-        return fail(LoadError::NotMidi, "a RIFF file cut short before its form type");
+        return fail(Error::NotMidi, "a RIFF file cut short before its form type");
     if (!hasId(p + 8, "RMID")) {
-        return fail(LoadError::NotMidi,
+        return fail(Error::NotMidi,
                     "a RIFF file of form \"" + idText(p + 8) + "\", not a RIFF MIDI file");
     }
     // The RIFF size is often wrong in real files: walk the chunks to the file's end.
@@ -208,14 +202,14 @@ LoadResult SmfParser::parseRiff()
                 end = size;
             }
             if (end - begin < 4 || !hasId(p + begin, "MThd")) {
-                return fail(LoadError::InvalidHeader,
+                return fail(Error::InvalidHeader,
                             "the RIFF data chunk does not begin with \"MThd\"");
             }
             return parseSmf(static_cast<std::size_t>(begin), static_cast<std::size_t>(end));
         }
         offset += std::uint64_t{8} + length + (length & 1u); // chunks are padded to even sizes
     }
-    return fail(LoadError::NotMidi, "a RIFF MIDI file without a \"data\" chunk");
+    return fail(Error::NotMidi, "a RIFF MIDI file without a \"data\" chunk");
 }
 
 bool SmfParser::setDivision(std::uint16_t division, std::string& reason)
@@ -265,22 +259,22 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
 {
     const std::uint8_t* p = m_file.data();
     if (end - begin < 14)
-        return fail(LoadError::InvalidHeader, "invalid header: the header chunk is cut short");
+        return fail(Error::InvalidHeader, "invalid header: the header chunk is cut short");
     const std::uint32_t headerLength = readBig32(p + begin + 4);
     if (headerLength < 6) {
-        return fail(LoadError::InvalidHeader, "invalid header: header length " +
-                                                  std::to_string(headerLength) + " is below 6");
+        return fail(Error::InvalidHeader, "invalid header: header length " +
+                                              std::to_string(headerLength) + " is below 6");
     }
     const int format = readBig16(p + begin + 8);
     const int declaredTracks = readBig16(p + begin + 10);
     const std::uint16_t division = readBig16(p + begin + 12);
     if (format > 2) {
-        return fail(LoadError::InvalidHeader,
+        return fail(Error::InvalidHeader,
                     "invalid header: unknown format " + std::to_string(format));
     }
     std::string reason;
     if (!setDivision(division, reason))
-        return fail(LoadError::InvalidHeader, reason);
+        return fail(Error::InvalidHeader, reason);
 
     Segment& segment = *m_segment;
     segment.m_format = format;
@@ -336,7 +330,7 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
             "no track chunk (the header declares " + std::to_string(declaredTracks) + ")";
         if (headerLength != 6)
             missing += "; the header length " + std::to_string(headerLength) + " may be wrong";
-        return fail(LoadError::NoTracks, missing);
+        return fail(Error::NoTracks, missing);
     }
     if (declaredTracks != tracks) {
         warn("the header declares " + std::to_string(declaredTracks) + " tracks, the file holds " +
@@ -390,9 +384,7 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
         m_segment->m_warnings.push_back("and " + std::to_string(m_suppressedWarnings) +
                                         " more warnings");
     }
-    LoadResult result;
-    result.segment = std::move(m_segment);
-    return result;
+    return std::move(m_segment);
 }
 
 void SmfParser::pushPayload(std::uint64_t fine, std::uint8_t status, std::uint8_t type,

@@ -53,7 +53,7 @@ private:
     explicit SmfParser(std::span<const std::uint8_t> file);
     static LoadResult parseOrThrow(std::span<const std::uint8_t> file);
 
-    LoadResult fail(LoadError error, std::string reason);
+    LoadResult fail(Error error, std::string reason);
     LoadResult parseRiff();
     LoadResult parseSmf(std::size_t begin, std::size_t end);
     bool setDivision(std::uint16_t division, std::string& reason);

@@ -63,10 +63,10 @@ int main(int argc, char* argv[])
     music::Loader loader;
     const music::LoadResult result = loader.getObject(path);
     if (!result) {
-        std::fprintf(stderr, "%s: %s\n", path, result.reason.c_str());
+        std::fprintf(stderr, "%s: %s\n", path, result.reason().c_str());
         return 1;
     }
-    const music::Segment& segment = *result.segment;
+    const music::Segment& segment = *result.value();
     std::printf("format %d tracks %d division %d\n", segment.format(), segment.trackCount(),
                 segment.division());
     std::printf("length %d\n", segment.length());

@@ -234,20 +234,21 @@ int run(int argc, char* argv[])
 
     music::LoadResult loaded = music::loadFile(files[0]);
     if (!loaded) {
-        std::fprintf(stderr, "%s: %s\n", files[0].c_str(), loaded.reason.c_str());
+        std::fprintf(stderr, "%s: %s\n", files[0].c_str(), loaded.reason().c_str());
         return 1;
     }
+    const std::shared_ptr<music::Segment> segment = loaded.value();
     music::internal::SynthPort port(options);
     if (port.activate(true) != music::Result::Ok ||
-        port.download(music::instrumentsPlayed(*loaded.segment)) != music::Result::Ok) {
+        port.download(music::instrumentsPlayed(*segment)) != music::Result::Ok) {
         std::fprintf(stderr, "%s: %s\n", argv[0],
                      port.problem().empty() ? "the synthesizer cannot play"
                                             : port.problem().c_str());
         return 1;
     }
     if (realTime)
-        return play(port, loaded.segment);
-    return render(argv[0], port, loaded.segment, files[1], options.sampleRate);
+        return play(port, segment);
+    return render(argv[0], port, segment, files[1], options.sampleRate);
 }
 
 } // namespace
