@@ -84,9 +84,9 @@ TEST(SynthPort, NotesSoundWithinHalfABlockOfTheirTimeWhateverTheDriverBuffer)
         for (std::int64_t frame : {4410, 9000, 13337, 20011}) {
             SCOPED_TRACE(testing::Message() << "buffer " << buffer << ", ideal " << frame);
             SynthPort port(offline());
-            ASSERT_EQ(port.problem(), "");
             ASSERT_EQ(port.activate(true), Result::Ok);
-            ASSERT_EQ(port.download(kDrums), Result::Ok);
+            const Status downloaded = port.download(kDrums);
+            ASSERT_EQ(downloaded, Result::Ok) << downloaded.reason();
             port.schedule(usForFrame(frame), bytes({0x99, 37, 127}));
             const auto audio = render(port, 24000, buffer);
             const int onset = firstSound(audio, 0, 0.0f);
@@ -150,9 +150,11 @@ TEST(SynthPort, WithoutASoundFontThePortStaysButCannotDownload)
     SynthPort port(options);
     EXPECT_EQ(port.caps().id, SynthPort::kId);
     EXPECT_TRUE(port.caps().downloadsInstruments);
-    EXPECT_NE(port.problem().find("SoundFont"), std::string::npos) << port.problem();
     EXPECT_EQ(port.activate(true), Result::Ok);
-    EXPECT_EQ(port.download(kPiano), Result::Failed);
+    const Status downloaded = port.download(kPiano);
+    EXPECT_EQ(downloaded, Result::Failed);
+    EXPECT_NE(downloaded.reason().find("no General MIDI SoundFont in"), std::string::npos)
+        << downloaded.reason();
 }
 
 TEST(SynthPort, TheSilentSinkKeepsRealTimeAndSleepsWhenNothingSounds)
@@ -320,7 +322,7 @@ TEST(SynthPort, TheEffectsSwitchTurnsFluidSynthsReverbOnAndOff)
         options.chorus = false;
         SynthPort port(options);
         port.activate(true);
-        port.download(kPiano);
+        EXPECT_EQ(port.download(kPiano), Result::Ok);
         port.setReverb(reverb);
         port.schedule(0, bytes({0x90, 72, 127}));
         port.schedule(50000, bytes({0x80, 72, 0}));
@@ -459,19 +461,21 @@ TEST(WavWriter, StopsWhereTheFileIsFullAndKeepsItsSizesRight)
     QTemporaryDir dir;
     const std::string path = dir.filePath(QStringLiteral("out.wav")).toStdString();
     music::tools::WavWriter wav(path, kRate, 1000);
-    std::string error;
-    ASSERT_TRUE(wav.open(error)) << error;
+    const Status opened = wav.open();
+    ASSERT_EQ(opened, Result::Ok) << opened.reason();
     std::vector<float> left(600, 0.5f);
     std::vector<float> right(600, -0.5f);
-    bool ok = false;
-    EXPECT_EQ(wav.append(left.data(), right.data(), 600, ok, error), 600u);
-    EXPECT_TRUE(ok);
+    const Outcome<std::size_t> first = wav.append(left.data(), right.data(), 600);
+    ASSERT_TRUE(first) << first.reason();
+    EXPECT_EQ(*first, 600u);
     EXPECT_FALSE(wav.full());
-    EXPECT_EQ(wav.append(left.data(), right.data(), 600, ok, error), 400u) << "only what fits";
-    EXPECT_TRUE(ok);
+    const Outcome<std::size_t> second = wav.append(left.data(), right.data(), 600);
+    ASSERT_TRUE(second) << second.reason();
+    EXPECT_EQ(*second, 400u) << "only what fits";
     EXPECT_TRUE(wav.full());
     // The silence after the end is cut: 900 frames are kept.
-    ASSERT_TRUE(wav.finish(900, error)) << error;
+    const Status finished = wav.finish(900);
+    ASSERT_EQ(finished, Result::Ok) << finished.reason();
 
     QFile file(QString::fromStdString(path));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -4,7 +4,7 @@ namespace music {
 
 Port::~Port() = default;
 
-Result Port::download(std::span<const Instrument>)
+Status Port::download(std::span<const Instrument>)
 {
     return Result::NotSupported;
 }

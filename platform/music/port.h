@@ -72,8 +72,9 @@ public:
 
     // Makes `instruments` (those of the piece about to play) available, or
     // takes every instrument away; NotSupported on a port that takes no
-    // downloaded instruments. A download waits until the instruments are ready.
-    virtual Result download(std::span<const Instrument> instruments);
+    // downloaded instruments. A download waits until the instruments are
+    // ready; when it fails, its reason says why (no SoundFont, for example).
+    virtual Status download(std::span<const Instrument> instruments);
     virtual Result unload();
     virtual bool isDownloaded() const { return false; }
 
@@ -82,9 +83,6 @@ public:
 
     // False once the device behind the port has gone away.
     virtual bool isAlive() const { return true; }
-
-    // Why the port cannot play (for example no SoundFont); empty when it can.
-    virtual std::string problem() const { return {}; }
 };
 
 // The messages that silence one port: for each of the 16 channels, sustain

@@ -84,27 +84,24 @@ private:
     fluid_audio_driver_t* m_driver;
 };
 
-std::unique_ptr<AudioOutput> createFluid(const char* name, AudioSource& source,
-                                         fluid_settings_t* settings, std::string& error)
+AudioOutputOutcome createFluid(const char* name, AudioSource& source, fluid_settings_t* settings)
 {
     FluidLogCapture log;
     fluid_settings_setstr(settings, "audio.driver", name);
     fluid_audio_driver_t* driver =
         new_fluid_audio_driver2(settings, &FluidAudioOutput::callback, &source);
-    if (!driver) {
-        error = std::string(name) + ": " +
-                (log.messages().empty() ? std::string("cannot start") : log.messages());
-        return nullptr;
-    }
-    return std::make_unique<FluidAudioOutput>(name, driver);
+    if (!driver)
+        return Status(Result::Failed,
+                      std::string(name) + ": " +
+                          (log.messages().empty() ? std::string("cannot start") : log.messages()));
+    return std::unique_ptr<AudioOutput>(std::make_unique<FluidAudioOutput>(name, driver));
 }
 
-std::unique_ptr<AudioOutput> createJack(const char* name, AudioSource& source,
-                                        fluid_settings_t* settings, std::string& error)
+AudioOutputOutcome createJack(const char* name, AudioSource& source, fluid_settings_t* settings)
 {
     // Use a JACK server that runs; never start one behind the user's back.
     ::setenv("JACK_NO_START_SERVER", "1", 1);
-    return createFluid(name, source, settings, error);
+    return createFluid(name, source, settings);
 }
 
 // Renders in blocks at the pace of the monotonic clock, so that positions,
@@ -180,12 +177,11 @@ private:
     std::thread m_thread;
 };
 
-std::unique_ptr<AudioOutput> createSilent(const char*, AudioSource& source,
-                                          fluid_settings_t* settings, std::string&)
+AudioOutputOutcome createSilent(const char*, AudioSource& source, fluid_settings_t* settings)
 {
     double rate = 44100.0;
     fluid_settings_getnum(settings, "synth.sample-rate", &rate);
-    return std::make_unique<SilentSink>(source, int(rate));
+    return std::unique_ptr<AudioOutput>(std::make_unique<SilentSink>(source, int(rate)));
 }
 
 constexpr std::array kDrivers{
@@ -204,18 +200,16 @@ std::span<const AudioDriver> audioDrivers()
     return kDrivers;
 }
 
-std::unique_ptr<AudioOutput> openAudioOutput(AudioSource& source, fluid_settings_t* settings,
-                                             std::string& error)
+AudioOutputOutcome openAudioOutput(AudioSource& source, fluid_settings_t* settings)
 {
+    std::string reasons;
     for (const AudioDriver& driver : kDrivers) {
-        std::string why;
-        if (auto output = driver.create(driver.name, source, settings, why))
+        AudioOutputOutcome output = driver.create(driver.name, source, settings);
+        if (output)
             return output;
-        if (!error.empty())
-            error += "\n";
-        error += why;
+        reasons += (reasons.empty() ? "" : "\n") + output.reason();
     }
-    return nullptr;
+    return Status(Result::Failed, reasons);
 }
 
 std::unique_ptr<AudioOutput> openSilentSink(AudioSource& source, int sampleRate)

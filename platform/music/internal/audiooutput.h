@@ -5,6 +5,8 @@
 // keeps calling, and the source renders nothing.
 #pragma once
 
+#include "result.h"
+
 #include <memory>
 #include <span>
 #include <string>
@@ -39,11 +41,13 @@ public:
     virtual void wake() {}
 };
 
+// An output, or why it did not start.
+using AudioOutputOutcome = Outcome<std::unique_ptr<AudioOutput>>;
+
 struct AudioDriver
 {
     const char* name;
-    std::unique_ptr<AudioOutput> (*create)(const char* name, AudioSource& source,
-                                           fluid_settings_t* settings, std::string& error);
+    AudioOutputOutcome (*create)(const char* name, AudioSource& source, fluid_settings_t* settings);
 };
 
 // The drivers in the order they are tried: pulseaudio (also serves PipeWire
@@ -51,9 +55,8 @@ struct AudioDriver
 // last the silent sink, which always starts.
 std::span<const AudioDriver> audioDrivers();
 
-// The first driver of the table that starts; `error` collects why the others did not.
-std::unique_ptr<AudioOutput> openAudioOutput(AudioSource& source, fluid_settings_t* settings,
-                                             std::string& error);
+// The first driver of the table that starts; failing that, the reasons of all.
+AudioOutputOutcome openAudioOutput(AudioSource& source, fluid_settings_t* settings);
 
 // Routes FluidSynth's log away from the terminal: messages are only kept
 // while a FluidLogCapture lives on the thread (opening a driver, reading a

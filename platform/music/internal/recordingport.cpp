@@ -69,13 +69,13 @@ void RecordingPort::silence()
         m_received.push_back({m_now, {message.begin(), message.end()}});
 }
 
-Result RecordingPort::download(std::span<const Instrument> instruments)
+Status RecordingPort::download(std::span<const Instrument> instruments)
 {
     std::lock_guard lock(m_mutex);
     if (!m_caps.downloadsInstruments)
         return Result::NotSupported;
     if (m_gone)
-        return Result::Failed;
+        return {Result::Failed, "the recorder has gone"};
     m_downloaded = true;
     ++m_downloads;
     m_instruments.assign(instruments.begin(), instruments.end());

@@ -32,7 +32,7 @@ public:
     Result schedule(std::int64_t time, std::span<const std::uint8_t> message) override;
     Result sendNow(std::span<const std::uint8_t> message) override;
     void silence() override;
-    Result download(std::span<const Instrument> instruments) override;
+    Status download(std::span<const Instrument> instruments) override;
     Result unload() override;
     bool isDownloaded() const override;
     Result setReverb(bool on) override;

@@ -192,14 +192,14 @@ void SoundFontStore::read(const std::vector<std::string>& candidates)
     m_changed.notify_all();
 }
 
-Result SoundFontStore::waitUntilLoaded(std::string& problem) const
+Status SoundFontStore::waitUntilLoaded() const
 {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] { return m_state != State::Loading; });
     if (m_state == State::Loaded)
         return Result::Ok;
-    problem = m_state == State::Idle ? std::string("no SoundFont was asked for") : m_problem;
-    return Result::Failed;
+    return {Result::Failed,
+            m_state == State::Idle ? std::string("no SoundFont was asked for") : m_problem};
 }
 
 std::string SoundFontStore::path() const
@@ -238,17 +238,16 @@ SoundFontStore::Preset* SoundFontStore::chosenFor(const Instrument& instrument)
     return chosen;
 }
 
-Result SoundFontStore::prepare(std::span<const Instrument> instruments)
+Status SoundFontStore::prepare(std::span<const Instrument> instruments)
 {
-    std::string problem;
-    if (waitUntilLoaded(problem) != Result::Ok)
-        return Result::Failed;
+    if (Status loaded = waitUntilLoaded(); !loaded.ok())
+        return loaded;
     auto done = std::make_shared<std::promise<void>>();
     auto ready = done->get_future();
     {
         std::lock_guard lock(m_mutex);
         if (m_stop)
-            return Result::Failed;
+            return {Result::Failed, "the SoundFont's worker has ended"};
         m_jobs.push_back(
             [this, wanted = std::vector<Instrument>(instruments.begin(), instruments.end()), done] {
                 pinFor(wanted);

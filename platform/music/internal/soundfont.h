@@ -64,15 +64,16 @@ public:
     // Starts reading the first of `candidates` that reads well, on the
     // worker; with no candidates, `noneFound` is the reason there is none.
     void load(std::vector<std::string> candidates, const std::string& noneFound);
-    // Waits until the reading is over: Ok, or Failed with `problem` saying why.
-    Result waitUntilLoaded(std::string& problem) const;
+    // Waits until the reading is over: Ok, or Failed saying why.
+    Status waitUntilLoaded() const;
     // The file read; empty until it has been.
     std::string path() const;
 
     // Brings into memory the samples of the presets the synthesizer chooses
     // for `instruments` (with its own fallbacks for those the SoundFont
-    // lacks) and from then on offers exactly those. Waits until done.
-    Result prepare(std::span<const Instrument> instruments);
+    // lacks) and from then on offers exactly those. Waits until done; fails
+    // (saying why) only when there is no SoundFont.
+    Status prepare(std::span<const Instrument> instruments);
     // Frees, on the worker, the samples of the presets no longer offered, as
     // soon as `quiet()` says that no voice can be sounding them any more (it
     // is asked again every second until then, or until the next prepare()).

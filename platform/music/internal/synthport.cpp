@@ -81,8 +81,10 @@ void SynthPort::openOutputLocked()
 {
     switch (m_mode) {
     case AudioMode::Device: {
-        std::string error;
-        m_output = openAudioOutput(*this, m_engine->settings(), error);
+        // The silent sink at the end of the table always starts.
+        AudioOutputOutcome output = openAudioOutput(*this, m_engine->settings());
+        if (output)
+            m_output = std::move(output).value();
         break;
     }
     case AudioMode::SilentSink:
@@ -130,19 +132,6 @@ bool SynthPort::isActive() const
 {
     std::lock_guard lock(m_producer);
     return m_started ? m_active : m_wantActive;
-}
-
-std::string SynthPort::problem() const
-{
-    {
-        std::unique_lock lock(m_producer);
-        waitStartedLocked(lock);
-        if (!m_engine)
-            return "the software synthesizer could not be created";
-    }
-    std::string problem;
-    m_store.waitUntilLoaded(problem);
-    return problem;
 }
 
 std::string SynthPort::outputName() const
@@ -233,20 +222,20 @@ void SynthPort::silence()
     pushCommand(Command::Silence);
 }
 
-Result SynthPort::download(std::span<const Instrument> instruments)
+Status SynthPort::download(std::span<const Instrument> instruments)
 {
     {
         std::unique_lock lock(m_producer);
         waitStartedLocked(lock);
         if (!m_engine)
-            return Result::Failed;
+            return {Result::Failed, "the software synthesizer could not be created"};
     }
-    if (m_store.prepare(instruments) != Result::Ok)
-        return Result::Failed;
+    if (Status prepared = m_store.prepare(instruments); !prepared.ok())
+        return prepared;
     {
         std::lock_guard lock(m_producer);
         if (!pushCommand(Command::Download))
-            return Result::Failed;
+            return {Result::Failed, "the synthesizer's command queue is full"};
         m_downloaded = true;
     }
     // The samples of instruments this piece does not play leave memory once

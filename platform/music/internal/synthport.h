@@ -89,12 +89,10 @@ public:
     Result schedule(std::int64_t time, std::span<const std::uint8_t> message) override;
     Result sendNow(std::span<const std::uint8_t> message) override;
     void silence() override;
-    Result download(std::span<const Instrument> instruments) override;
+    Status download(std::span<const Instrument> instruments) override;
     Result unload() override;
     bool isDownloaded() const override;
     Result setReverb(bool on) override;
-    // Waits until the SoundFont has been read.
-    std::string problem() const override;
 
     // The SoundFont read; empty until it has been.
     std::string soundFontPath() const { return m_store.path(); }

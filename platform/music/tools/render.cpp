@@ -144,9 +144,8 @@ int render(const char* program, music::internal::SynthPort& port,
                      duration(double(wav.maxFrames()) / rate).c_str(), rate);
         return 1;
     }
-    std::string error;
-    if (!wav.open(error)) {
-        std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+    if (music::Status opened = wav.open(); !opened.ok()) {
+        std::fprintf(stderr, "%s: %s\n", program, opened.reason().c_str());
         return 1;
     }
     music::NotificationQueue notifications;
@@ -167,13 +166,12 @@ int render(const char* program, music::internal::SynthPort& port,
             if (std::fabs(left[i]) > kSilence || std::fabs(right[i]) > kSilence)
                 lastLoud = rendered + i;
         }
-        bool ok = true;
-        const std::size_t kept = wav.append(left.data(), right.data(), kBlock, ok, error);
-        if (!ok) {
-            std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+        const music::Outcome<std::size_t> kept = wav.append(left.data(), right.data(), kBlock);
+        if (!kept) {
+            std::fprintf(stderr, "%s: %s\n", program, kept.reason().c_str());
             return 1;
         }
-        rendered += kept;
+        rendered += *kept;
         if (!ended) {
             while (auto n = notifications.take()) {
                 if (n->option == music::SegmentOption::End)
@@ -188,8 +186,9 @@ int render(const char* program, music::internal::SynthPort& port,
             if (wav.full())
                 std::fprintf(stderr, "%s: the last notes' tail is cut where a WAV file ends\n",
                              program);
-            if (!wav.finish(std::min(rendered, endOfSound + quiet / 10), error)) {
-                std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+            if (music::Status finished = wav.finish(std::min(rendered, endOfSound + quiet / 10));
+                !finished.ok()) {
+                std::fprintf(stderr, "%s: %s\n", program, finished.reason().c_str());
                 return 1;
             }
             std::printf("%s: %.3f s of audio\n", out.c_str(), double(wav.frames()) / rate);
@@ -239,11 +238,13 @@ int run(int argc, char* argv[])
     }
     const std::shared_ptr<music::Segment> segment = loaded.value();
     music::internal::SynthPort port(options);
-    if (port.activate(true) != music::Result::Ok ||
-        port.download(music::instrumentsPlayed(*segment)) != music::Result::Ok) {
+    music::Status ready = port.activate(true);
+    if (ready.ok())
+        ready = port.download(music::instrumentsPlayed(*segment));
+    if (!ready.ok()) {
         std::fprintf(stderr, "%s: %s\n", argv[0],
-                     port.problem().empty() ? "the synthesizer cannot play"
-                                            : port.problem().c_str());
+                     ready.reason().empty() ? "the synthesizer cannot play"
+                                            : ready.reason().c_str());
         return 1;
     }
     if (realTime)

@@ -31,9 +31,9 @@ std::uint16_t sample(float v)
     return std::uint16_t(std::int16_t(std::lround(clamped * 32767.0f)));
 }
 
-std::string reason(const std::string& what, const std::string& path)
+Status failure(const std::string& what, const std::string& path)
 {
-    return what + " " + path + ": " + std::strerror(errno);
+    return {Result::Failed, what + " " + path + ": " + std::strerror(errno)};
 }
 
 } // namespace
@@ -50,13 +50,11 @@ WavWriter::~WavWriter()
         std::fclose(m_file);
 }
 
-bool WavWriter::open(std::string& error)
+Status WavWriter::open()
 {
     m_file = std::fopen(m_path.c_str(), "wb");
-    if (!m_file) {
-        error = reason("cannot create", m_path);
-        return false;
-    }
+    if (!m_file)
+        return failure("cannot create", m_path);
     // The sizes are written by finish(); until then the header holds zeros.
     std::uint8_t header[kHeaderBytes] = {'R', 'I', 'F', 'F', 0,   0,   0,   0, 'W', 'A', 'V',
                                          'E', 'f', 'm', 't', ' ', 0,   0,   0, 0,   0,   0,
@@ -69,17 +67,13 @@ bool WavWriter::open(std::string& error)
     put32(header + 28, std::uint32_t(m_rate) * 4);
     put16(header + 32, 4);
     put16(header + 34, 16);
-    if (std::fwrite(header, 1, sizeof header, m_file) != sizeof header) {
-        error = reason("cannot write", m_path);
-        return false;
-    }
-    return true;
+    if (std::fwrite(header, 1, sizeof header, m_file) != sizeof header)
+        return failure("cannot write", m_path);
+    return Result::Ok;
 }
 
-std::size_t WavWriter::append(const float* left, const float* right, std::size_t frames, bool& ok,
-                              std::string& error)
+Outcome<std::size_t> WavWriter::append(const float* left, const float* right, std::size_t frames)
 {
-    ok = true;
     const std::size_t room = std::size_t(std::min<std::uint64_t>(frames, m_maxFrames - m_frames));
     std::size_t done = 0;
     while (done < room) {
@@ -92,55 +86,49 @@ std::size_t WavWriter::append(const float* left, const float* right, std::size_t
             put16(at + 2, sample(right[done + i]));
         }
         done += n;
-        if (m_block.size() + 4 > kBlockBytes && !flush(error)) {
-            ok = false;
-            break;
+        m_frames += n;
+        if (m_block.size() + 4 > kBlockBytes) {
+            if (Status flushed = flush(); !flushed.ok())
+                return flushed;
         }
     }
-    m_frames += done;
     return done;
 }
 
-bool WavWriter::flush(std::string& error)
+Status WavWriter::flush()
 {
     if (!m_block.empty() &&
-        std::fwrite(m_block.data(), 1, m_block.size(), m_file) != m_block.size()) {
-        error = reason("cannot write", m_path);
-        return false;
-    }
+        std::fwrite(m_block.data(), 1, m_block.size(), m_file) != m_block.size())
+        return failure("cannot write", m_path);
     m_block.clear();
-    return true;
+    return Result::Ok;
 }
 
-bool WavWriter::finish(std::uint64_t frames, std::string& error)
+Status WavWriter::finish(std::uint64_t frames)
 {
     if (!m_file)
-        return false;
+        return {Result::Failed, "the file " + m_path + " is not open"};
     frames = std::min(frames, m_frames);
     const std::uint64_t dataBytes = frames * 4;
-    std::uint8_t sizes[4];
-    bool ok = flush(error) && std::fflush(m_file) == 0;
-    if (!ok && error.empty())
-        error = reason("cannot write", m_path);
+    Status status = flush();
+    if (status.ok() && std::fflush(m_file) != 0)
+        status = failure("cannot write", m_path);
     // The silence after the end is cut off again.
-    if (ok && ::ftruncate(::fileno(m_file), off_t(kHeaderBytes + dataBytes)) != 0) {
-        error = reason("cannot cut", m_path);
-        ok = false;
-    }
-    if (ok) {
+    if (status.ok() && ::ftruncate(::fileno(m_file), off_t(kHeaderBytes + dataBytes)) != 0)
+        status = failure("cannot cut", m_path);
+    if (status.ok()) {
+        std::uint8_t sizes[4];
         put32(sizes, std::uint32_t(36 + dataBytes));
-        ok = std::fseek(m_file, 4, SEEK_SET) == 0 && std::fwrite(sizes, 1, 4, m_file) == 4;
+        bool ok = std::fseek(m_file, 4, SEEK_SET) == 0 && std::fwrite(sizes, 1, 4, m_file) == 4;
         put32(sizes, std::uint32_t(dataBytes));
         ok = ok && std::fseek(m_file, 40, SEEK_SET) == 0 && std::fwrite(sizes, 1, 4, m_file) == 4;
         if (!ok)
-            error = reason("cannot write", m_path);
+            status = failure("cannot write", m_path);
     }
-    if (std::fclose(m_file) != 0 && ok) {
-        error = reason("cannot write", m_path);
-        ok = false;
-    }
+    if (std::fclose(m_file) != 0 && status.ok())
+        status = failure("cannot write", m_path);
     m_file = nullptr;
-    return ok;
+    return status;
 }
 
 } // namespace music::tools

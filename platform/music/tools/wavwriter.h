@@ -2,6 +2,8 @@
 // so that a piece of any length needs no more memory than one block.
 #pragma once
 
+#include "result.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -23,20 +25,18 @@ public:
     WavWriter& operator=(const WavWriter&) = delete;
 
     std::uint64_t maxFrames() const { return m_maxFrames; }
-    // Creates the file; false with `error` saying why.
-    bool open(std::string& error);
-    // Appends up to `frames` frames; returns how many fit (fewer once the
-    // file is full). False in `ok` (with `error`) when writing failed.
-    std::size_t append(const float* left, const float* right, std::size_t frames, bool& ok,
-                       std::string& error);
+    // Creates the file.
+    Status open();
+    // Appends up to `frames` frames: how many fit (fewer once the file is full).
+    Outcome<std::size_t> append(const float* left, const float* right, std::size_t frames);
     std::uint64_t frames() const { return m_frames; }
     bool full() const { return m_frames >= m_maxFrames; }
     // Keeps the first `frames` frames (at most those appended), writes the
-    // sizes into the header and closes the file; false with `error`.
-    bool finish(std::uint64_t frames, std::string& error);
+    // sizes into the header and closes the file.
+    Status finish(std::uint64_t frames);
 
 private:
-    bool flush(std::string& error);
+    Status flush();
 
     std::string m_path;
     int m_rate;
