@@ -11,7 +11,9 @@
 // download() may wait for the SoundFont's worker. Messages and commands
 // reach the audio thread through lock-free single-producer queues of plain
 // structs; the audio thread owns the synthesizer and never allocates, frees,
-// locks or waits. It renders in steps of 64 frames, FluidSynth's own block,
+// locks or waits (one exception is FluidSynth's own: while the reverb is on,
+// its effects pass is an OpenMP region, for which the OpenMP runtime makes
+// and frees a small team every block). It renders in steps of 64 frames, FluidSynth's own block,
 // and before each step hands the synthesizer the messages whose time lies
 // nearest to that step's start, so every message sounds within 32 frames of
 // its time whatever buffer size the driver asks for. The port's clock is the
