@@ -55,11 +55,12 @@ std::string profileString(const char* entry, const char* defaultValue)
 
 } // namespace
 
-CDialogBar::CDialogBar(QWidget* parent) : QWidget(parent)
+CDialogBar::CDialogBar(QWidget* parent, const res::DeviceBarTemplate& dialogTemplate)
+    : QWidget(parent)
 {
     // Dialog units follow the dialog font: a quarter of the average
     // character width across, an eighth of the height down.
-    const res::DeviceBarTemplate& t = res::kDeviceBar;
+    const res::DeviceBarTemplate& t = dialogTemplate;
     const QFontMetrics metrics(font());
     const int unitX = std::max(1, metrics.averageCharWidth());
     const int unitY = std::max(1, metrics.height());

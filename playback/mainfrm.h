@@ -5,6 +5,7 @@
 
 #include "engine.h"
 #include "framewnd.h"
+#include "menus.h"
 
 #include <QBasicTimer>
 #include <functional>
@@ -21,7 +22,9 @@ class CDialogBar : public QWidget
     Q_OBJECT
 
 public:
-    explicit CDialogBar(QWidget* parent = nullptr);
+    // Built from `dialogTemplate` (the main window's, res::kDeviceBar, unless told).
+    explicit CDialogBar(QWidget* parent = nullptr,
+                        const res::DeviceBarTemplate& dialogTemplate = res::kDeviceBar);
     QComboBox* combo() const { return m_combo; }
 
 private:

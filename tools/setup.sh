@@ -35,6 +35,8 @@ packages=(
     desktop-file-utils xdg-utils libglib2.0-bin shared-mime-info
     # installation and the Debian package (tools/package.sh) and their checks
     appstream file dpkg-dev lintian
+    # the embedding server: session bus, X11 window tools, the test container's xcb
+    dbus x11-utils xdotool libxcb1-dev
 )
 
 missing=()
