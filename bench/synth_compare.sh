@@ -4,7 +4,8 @@
 # interleaved runs), onset accuracy on isolated hits, and the player's CPU
 # time while playing in real time into the silent sink.
 #
-#   bench/synth_compare.sh [BUILD_DIR] [RUNS]   (default build/release, 3 runs)
+#   bench/synth_compare.sh [BUILD_DIR] [RUNS] [BEFORE_BUILD_DIR]
+#   (default build/release, 3 runs; BEFORE_BUILD_DIR adds an earlier build)
 #
 # Both render at 44100 Hz with polyphony 256 and the same effects (reverb on,
 # chorus off: what the player asks of its port); FluidSynth is shown with its
@@ -15,6 +16,7 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$top/build/release}
 runs=${2:-3}
+before=${3:-}
 render=$build/bin/brisolde-render
 sf=/usr/share/sounds/sf2/FluidR3_GM.sf2
 [ -f "$sf" ] || sf=/usr/share/sounds/sf2/TimGM6mb.sf2
@@ -36,24 +38,27 @@ for f in "$corpus/tonejs/bach/"*.mid "$corpus/nfroidure/"*/*.mid; do
     [ -f "$f" ] && files+=("$f")
     [ ${#files[@]} -ge 6 ] && break
 done
-ours_all=() one_all=() two_all=()
+ours_all=() one_all=() two_all=() before_all=()
 audio_total=0
 for f in "${files[@]}"; do
-    ours=() one=() two=()
+    ours=() one=() two=() old=(0)
     for ((i = 0; i < runs; i++)); do
         ours+=("$(seconds "$render" "$f" "$work/ours.wav" --soundfont "$sf" --rate 44100)")
         one+=("$(seconds "${fs[@]}" -F "$work/one.wav" "$sf" "$f")")
         two+=("$(seconds "${fs[@]}" -o synth.cpu-cores=2 -F "$work/two.wav" "$sf" "$f")")
+        [ -n "$before" ] && old+=("$(seconds "$before/bin/brisolde-render" "$f" "$work/old.wav" --soundfont "$sf" --rate 44100)")
     done
-    o=$(min "${ours[@]}") a=$(min "${one[@]}") b=$(min "${two[@]}")
-    ours_all+=("$o") one_all+=("$a") two_all+=("$b")
+    [ -n "$before" ] && old=("${old[@]:1}")
+    o=$(min "${ours[@]}") a=$(min "${one[@]}") b=$(min "${two[@]}") p=$(min "${old[@]}")
+    ours_all+=("$o") one_all+=("$a") two_all+=("$b") before_all+=("$p")
     len=$(python3 -c "import wave,sys; w=wave.open(sys.argv[1]); print('%.1f' % (w.getnframes()/w.getframerate()))" "$work/ours.wav")
     audio_total=$(python3 -c "print($audio_total + $len)")
-    printf '%-28s %6ss of audio  ours %6ss  fluidsynth -F %6ss  (cpu-cores=2 %6ss)\n' \
-        "$(basename "$f")" "$len" "$o" "$a" "$b"
+    printf '%-28s %6ss of audio  ours %6ss  fluidsynth -F %6ss  (cpu-cores=2 %6ss)%s\n' \
+        "$(basename "$f")" "$len" "$o" "$a" "$b" "${before:+  before $p s}"
 done
-o=$(sum "${ours_all[@]}") a=$(sum "${one_all[@]}") b=$(sum "${two_all[@]}")
+o=$(sum "${ours_all[@]}") a=$(sum "${one_all[@]}") b=$(sum "${two_all[@]}") p=$(sum "${before_all[@]}")
 python3 -c "print('total for %.1f s of audio: ours %.2f s, fluidsynth -F %.2f s (ours/theirs %.2f), with cpu-cores=2 %.2f s (ours/theirs %.2f)' % ($audio_total, $o, $a, $o / $a, $b, $o / $b))"
+[ -n "$before" ] && echo "before: $p s" || true
 
 echo
 # TimGM6mb's side stick starts at once and dies within half a second.
