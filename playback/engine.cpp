@@ -348,7 +348,7 @@ void PlayMidi(IEngineWindow& window)
             StopMidi(window);
             return;
         }
-        if (g_pPort->download() != music::Result::Ok)
+        if (g_pPort->download(music::instrumentsPlayed(*g_pSegment)) != music::Result::Ok)
             return;
         g_bDownloaded = true;
     }
