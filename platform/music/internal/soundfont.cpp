@@ -1,6 +1,7 @@
 #include "soundfont.h"
 
 #include "audiooutput.h"
+#include "crashstack.h"
 
 #include <fluidsynth.h>
 
@@ -123,7 +124,10 @@ void SoundFontStore::load(std::vector<std::string> candidates, const std::string
     m_state = State::Loading;
     m_jobs.push_back([this, candidates = std::move(candidates)] { read(candidates); });
     if (!m_worker.joinable())
-        m_worker = std::thread([this] { runWorker(); });
+        m_worker = std::thread([this] {
+            crashstack::prepareThisThread();
+            runWorker();
+        });
     m_changed.notify_all();
 }
 

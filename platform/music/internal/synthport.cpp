@@ -1,5 +1,7 @@
 #include "synthport.h"
 
+#include "crashstack.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -37,8 +39,10 @@ SynthPort::SynthPort(const SynthOptions& options)
     if (m_mode == AudioMode::Offline)
         startEngine(settings, options.reverb);
     else
-        m_starter = std::thread(
-            [this, settings, reverb = options.reverb] { startEngine(settings, reverb); });
+        m_starter = std::thread([this, settings, reverb = options.reverb] {
+            crashstack::prepareThisThread();
+            startEngine(settings, reverb);
+        });
     const std::vector<std::string> candidates = options.soundFont.empty()
                                                     ? soundFontCandidates(options.soundFontFolder)
                                                     : std::vector<std::string>{options.soundFont};
