@@ -6,11 +6,15 @@
 #include "portmanager.h"
 #include "wavwriter.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <thread>
 
 using namespace music;
@@ -142,6 +146,8 @@ TEST(SynthPort, InstrumentsSoundOnlyWhileDownloaded)
     EXPECT_GT(hit(), 0.01f) << "a repeated download works without reading the file again";
 }
 
+// Without any SoundFont the port is still listed and made, says so in its
+// description and tells which package to install; a download says why it fails.
 TEST(SynthPort, WithoutASoundFontThePortStaysButCannotDownload)
 {
     QTemporaryDir empty;
@@ -150,11 +156,123 @@ TEST(SynthPort, WithoutASoundFontThePortStaysButCannotDownload)
     SynthPort port(options);
     EXPECT_EQ(port.caps().id, SynthPort::kId);
     EXPECT_TRUE(port.caps().downloadsInstruments);
+    EXPECT_EQ(port.caps().description, "Built-in synthesizer (FluidSynth) \u2013 no SoundFont");
+    EXPECT_NE(port.caps().notice.find("install timgm6mb-soundfont or fluid-soundfont-gm"),
+              std::string::npos);
     EXPECT_EQ(port.activate(true), Result::Ok);
     const Status downloaded = port.download(kPiano);
     EXPECT_EQ(downloaded, Result::Failed);
-    EXPECT_NE(downloaded.reason().find("no General MIDI SoundFont in"), std::string::npos)
+    EXPECT_NE(downloaded.reason().find("no General MIDI SoundFont in ~/data/sounds/sf2 or " +
+                                       options.soundFontFolder),
+              std::string::npos)
         << downloaded.reason();
+
+    PortManager::Options managerOptions;
+    managerOptions.alsa = false;
+    managerOptions.soundFontFolder = options.soundFontFolder;
+    PortManager manager(managerOptions);
+    PortCaps listed;
+    ASSERT_EQ(manager.enumPort(0, listed), Result::Ok);
+    EXPECT_EQ(listed.description, port.caps().description);
+    EXPECT_EQ(listed.notice, port.caps().notice);
+}
+
+namespace {
+
+// Sets an environment variable (null: unsets it) for the life of the object.
+class ScopedEnvironment
+{
+public:
+    ScopedEnvironment(const char* name, const QString& value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = QByteArray(old);
+        if (value.isNull())
+            ::unsetenv(name);
+        else
+            ::setenv(name, QFile::encodeName(value).constData(), 1);
+    }
+    ~ScopedEnvironment()
+    {
+        if (m_old)
+            ::setenv(m_name, m_old->constData(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<QByteArray> m_old;
+};
+
+bool touch(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly);
+}
+
+} // namespace
+
+// The user's SoundFonts ($XDG_DATA_HOME/sounds/sf2, else
+// ~/.local/share/sounds/sf2) come before the system's ($XDG_DATA_DIRS'
+// sounds/sf2 folders, /usr/share/sounds/sf2 last), each folder in its own
+// order: the General MIDI names first, then any .sf2 or .sf3 by name.
+TEST(SynthPort, TheUsersSoundFontsComeBeforeTheSystems)
+{
+    QTemporaryDir root;
+    const QString user = root.filePath(QStringLiteral("data/sounds/sf2"));
+    const QString system = root.filePath(QStringLiteral("system/sounds/sf2"));
+    const ScopedEnvironment dataHome("XDG_DATA_HOME", root.filePath(QStringLiteral("data")));
+    const ScopedEnvironment dataDirs("XDG_DATA_DIRS", root.filePath(QStringLiteral("system/")) +
+                                                          QStringLiteral(":relative::") +
+                                                          root.filePath(QStringLiteral("other")));
+    EXPECT_EQ(
+        soundFontFolders(),
+        (std::vector<std::string>{user.toStdString(), system.toStdString(),
+                                  root.filePath(QStringLiteral("other/sounds/sf2")).toStdString(),
+                                  "/usr/share/sounds/sf2"}));
+    EXPECT_EQ(soundFontFolders(system.toStdString()),
+              (std::vector<std::string>{user.toStdString(), system.toStdString()}));
+    {
+        const ScopedEnvironment noDataHome("XDG_DATA_HOME", QString());
+        const ScopedEnvironment home("HOME", root.filePath(QStringLiteral("home")));
+        EXPECT_EQ(soundFontFolders(system.toStdString()).front(),
+                  root.filePath(QStringLiteral("home/.local/share/sounds/sf2")).toStdString());
+    }
+
+    for (const char* name : {"b.sf2", "a.SF3", "notes.txt"})
+        ASSERT_TRUE(touch(user + QLatin1Char('/') + QLatin1String(name)));
+    for (const char* name : {"a.sf2", "TimGM6mb.sf2", "FluidR3_GM.sf2", "default-GM.sf2"})
+        ASSERT_TRUE(touch(system + QLatin1Char('/') + QLatin1String(name)));
+    const auto in = [](const QString& folder, const char* name) {
+        return (folder + QLatin1Char('/') + QLatin1String(name)).toStdString();
+    };
+    EXPECT_EQ(soundFontCandidates(soundFontFolders(system.toStdString())),
+              (std::vector<std::string>{in(user, "a.SF3"), in(user, "b.sf2"),
+                                        in(system, "default-GM.sf2"), in(system, "FluidR3_GM.sf2"),
+                                        in(system, "TimGM6mb.sf2"), in(system, "a.sf2")}));
+
+    // The port reads the user's, though the system's has a General MIDI name.
+    const QString real = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+    if (!QFile::exists(real))
+        GTEST_SKIP() << "no SoundFont to read";
+    QTemporaryDir playable;
+    const QString mine = playable.filePath(QStringLiteral("data/sounds/sf2/mine.sf2"));
+    const QString theirs = playable.filePath(QStringLiteral("system/default-GM.sf2"));
+    QDir().mkpath(playable.filePath(QStringLiteral("data/sounds/sf2")));
+    QDir().mkpath(playable.filePath(QStringLiteral("system")));
+    ASSERT_TRUE(QFile::link(real, mine));
+    ASSERT_TRUE(QFile::link(real, theirs));
+    const ScopedEnvironment playableHome("XDG_DATA_HOME",
+                                         playable.filePath(QStringLiteral("data")));
+    SynthOptions options = offline();
+    options.soundFontFolder = QFileInfo(theirs).path().toStdString();
+    SynthPort port(options);
+    EXPECT_EQ(port.caps().description, SynthPort::kDescription);
+    EXPECT_TRUE(port.caps().notice.empty());
+    ASSERT_EQ(port.download(kPiano), Result::Ok);
+    EXPECT_EQ(port.soundFontPath(), mine.toStdString());
 }
 
 TEST(SynthPort, TheSilentSinkKeepsRealTimeAndSleepsWhenNothingSounds)

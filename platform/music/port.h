@@ -26,6 +26,9 @@ struct PortCaps
     PortClass portClass = PortClass::Output;
     bool downloadsInstruments = false; // takes the instruments of a SoundFont
     bool reverb = false;               // has a reverb that can be switched
+    // What keeps the port from sounding, in a sentence for the user (which
+    // package to install, say); empty when nothing does, as far as is known.
+    std::string notice;
 };
 
 // An instrument as a piece chooses it: bank (controller 0) and program, on

@@ -11,23 +11,30 @@ using namespace internal;
 
 namespace {
 
+// Where the synthesizer finds its SoundFont.
+SynthOptions synthOptions(const PortManager::Options& options)
+{
+    SynthOptions synth;
+    synth.soundFont = options.soundFont;
+    synth.soundFontFolder = options.soundFontFolder;
+    return synth;
+}
+
 void enumerateSynthesizer(const PortManager::Options& options, std::vector<PortCaps>& ports)
 {
     if (options.synthesizer)
-        ports.push_back(SynthPort::makeCaps());
+        ports.push_back(SynthPort::makeCaps(synthOptions(options)));
 }
 
 std::unique_ptr<Port> createSynthesizer(const PortManager::Options& options, const PortCaps&,
                                         const PortParams& params)
 {
-    SynthOptions synth;
+    SynthOptions synth = synthOptions(options);
     synth.mode = options.synthOutput == SynthOutput::Device       ? AudioMode::Device
                  : options.synthOutput == SynthOutput::SilentSink ? AudioMode::SilentSink
                                                                   : AudioMode::Offline;
     synth.sampleRate = options.sampleRate;
     synth.reverb = params.reverb;
-    synth.soundFont = options.soundFont;
-    synth.soundFontFolder = options.soundFontFolder;
     return std::make_unique<SynthPort>(synth);
 }
 

@@ -36,8 +36,11 @@ public:
     struct Options
     {
         SynthOutput synthOutput = SynthOutput::Device;
-        std::string soundFont; // empty: search the usual folder
-        std::string soundFontFolder = "/usr/share/sounds/sf2";
+        std::string soundFont; // a SoundFont file; empty: search the folders
+        // The system's SoundFont folder, searched after the user's own
+        // ($XDG_DATA_HOME/sounds/sf2); empty: those of $XDG_DATA_DIRS and
+        // /usr/share/sounds/sf2 (internal/soundfont.h, soundFontFolders()).
+        std::string soundFontFolder;
         int sampleRate = 44100;
         bool alsa = true;        // list the ALSA sequencer's ports when it exists
         bool synthesizer = true; // list the built-in synthesizer (tests can leave it out)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <system_error>
@@ -14,9 +15,67 @@
 
 namespace music::internal {
 
-std::vector<std::string> soundFontCandidates(const std::string& folder)
+namespace {
+
+namespace fs = std::filesystem;
+
+// An absolute folder named by the environment variable `name`; relative
+// ones are to be ignored, as the base directory rules say.
+std::string absoluteFromEnvironment(const char* name)
 {
-    namespace fs = std::filesystem;
+    const char* value = std::getenv(name);
+    return value && value[0] == '/' ? std::string(value) : std::string();
+}
+
+// The same folder written one way: no "." or "..", no slash at the end.
+std::string normalFolder(const std::string& folder)
+{
+    std::string normal = fs::path(folder).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/')
+        normal.pop_back();
+    return normal;
+}
+
+void addFolder(std::vector<std::string>& folders, const std::string& folder)
+{
+    const std::string normal = normalFolder(folder);
+    if (!normal.empty() && std::find(folders.begin(), folders.end(), normal) == folders.end())
+        folders.push_back(normal);
+}
+
+} // namespace
+
+std::vector<std::string> soundFontFolders(const std::string& systemFolder)
+{
+    std::vector<std::string> folders;
+    if (std::string dataHome = absoluteFromEnvironment("XDG_DATA_HOME"); !dataHome.empty())
+        addFolder(folders, dataHome + "/sounds/sf2");
+    else if (std::string home = absoluteFromEnvironment("HOME"); !home.empty())
+        addFolder(folders, home + "/.local/share/sounds/sf2");
+
+    if (!systemFolder.empty()) {
+        addFolder(folders, systemFolder);
+        return folders;
+    }
+    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+    const std::string dirs = dataDirs && dataDirs[0] ? std::string(dataDirs)
+                                                     : std::string("/usr/local/share:/usr/share");
+    for (std::size_t begin = 0; begin <= dirs.size();) {
+        std::size_t end = dirs.find(':', begin);
+        if (end == std::string::npos)
+            end = dirs.size();
+        const std::string dir = dirs.substr(begin, end - begin);
+        if (!dir.empty() && dir[0] == '/')
+            addFolder(folders, dir + "/sounds/sf2");
+        begin = end + 1;
+    }
+    // Where the packages put them, whatever the session's list says.
+    addFolder(folders, kSystemSoundFontFolder);
+    return folders;
+}
+
+std::vector<std::string> soundFontCandidates(const std::vector<std::string>& folders)
+{
     std::vector<std::string> found;
     auto addIfFile = [&found](const fs::path& path) {
         std::error_code error;
@@ -24,22 +83,46 @@ std::vector<std::string> soundFontCandidates(const std::string& folder)
             std::find(found.begin(), found.end(), path.string()) == found.end())
             found.push_back(path.string());
     };
-    for (const char* name : {"default-GM.sf2", "FluidR3_GM.sf2", "TimGM6mb.sf2"})
-        addIfFile(fs::path(folder) / name);
+    for (const std::string& folder : folders) {
+        for (const char* name : {"default-GM.sf2", "FluidR3_GM.sf2", "TimGM6mb.sf2"})
+            addIfFile(fs::path(folder) / name);
 
-    std::vector<fs::path> others;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::string ext = it->path().extension().string();
-        std::transform(ext.begin(), ext.end(), ext.begin(),
-                       [](unsigned char c) { return char(std::tolower(c)); });
-        if (ext == ".sf2" || ext == ".sf3")
-            others.push_back(it->path());
+        std::vector<fs::path> others;
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error)) {
+            std::string ext = it->path().extension().string();
+            std::transform(ext.begin(), ext.end(), ext.begin(),
+                           [](unsigned char c) { return char(std::tolower(c)); });
+            if (ext == ".sf2" || ext == ".sf3")
+                others.push_back(it->path());
+        }
+        std::sort(others.begin(), others.end());
+        for (const fs::path& path : others)
+            addIfFile(path);
     }
-    std::sort(others.begin(), others.end());
-    for (const fs::path& path : others)
-        addIfFile(path);
     return found;
+}
+
+std::vector<std::string> soundFontCandidates(const std::string& folder)
+{
+    return soundFontCandidates(std::vector<std::string>{folder});
+}
+
+std::string noSoundFontReason(const std::vector<std::string>& folders)
+{
+    // The user's home reads as "~", as a user would write it.
+    const std::string home = normalFolder(absoluteFromEnvironment("HOME"));
+    std::string where;
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        std::string folder = folders[i];
+        if (home.size() > 1 && folder.compare(0, home.size(), home) == 0 &&
+            (folder.size() == home.size() || folder[home.size()] == '/'))
+            folder = "~" + folder.substr(home.size());
+        where += (i == 0 ? "" : i + 1 == folders.size() ? " or " : ", ") + folder;
+    }
+    return "no General MIDI SoundFont in " + (where.empty() ? std::string("any folder") : where) +
+           " (install timgm6mb-soundfont or fluid-soundfont-gm)";
 }
 
 namespace {

@@ -48,10 +48,24 @@ typedef struct _fluid_preset_t fluid_preset_t;
 
 namespace music::internal {
 
-// Candidate SoundFonts in the order they are tried: default-GM.sf2,
-// FluidR3_GM.sf2 and TimGM6mb.sf2 in `folder`, then any other .sf2 or .sf3
-// there, by name. Only files that exist are listed.
-std::vector<std::string> soundFontCandidates(const std::string& folder = "/usr/share/sounds/sf2");
+// The folder where the Debian packages of General MIDI SoundFonts put them.
+inline constexpr char kSystemSoundFontFolder[] = "/usr/share/sounds/sf2";
+
+// The folders searched for a SoundFont, in order: the user's own first
+// ($XDG_DATA_HOME/sounds/sf2, else ~/.local/share/sounds/sf2), then the
+// system's: `systemFolder` alone where it is given, else sounds/sf2 in each
+// folder of $XDG_DATA_DIRS (else /usr/local/share and /usr/share), and
+// kSystemSoundFontFolder last where that list lacks it. Each folder once.
+std::vector<std::string> soundFontFolders(const std::string& systemFolder = {});
+
+// Candidate SoundFonts in the order they are tried, folder by folder:
+// default-GM.sf2, FluidR3_GM.sf2 and TimGM6mb.sf2, then any other .sf2 or
+// .sf3 there, by name. Only files that exist are listed.
+std::vector<std::string> soundFontCandidates(const std::vector<std::string>& folders);
+std::vector<std::string> soundFontCandidates(const std::string& folder);
+
+// Why no SoundFont was found in `folders`, with the packages that bring one.
+std::string noSoundFontReason(const std::vector<std::string>& folders);
 
 class SoundFontStore
 {

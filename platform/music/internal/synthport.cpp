@@ -28,7 +28,7 @@ bool older(std::uint32_t a, std::uint32_t b)
 } // namespace
 
 SynthPort::SynthPort(const SynthOptions& options)
-    : m_caps(makeCaps()), m_mode(options.mode), m_store(options.sampleRate),
+    : m_caps(makeCaps(options)), m_mode(options.mode), m_store(options.sampleRate),
       m_sampleRate(options.sampleRate), m_scratch(kMaxMessage), m_polyphony(options.polyphony),
       m_quietStepsToIdle(options.sampleRate / 10 / kStep)
 {
@@ -43,11 +43,11 @@ SynthPort::SynthPort(const SynthOptions& options)
             crashstack::prepareThisThread();
             startEngine(settings, reverb);
         });
+    const std::vector<std::string> folders = soundFontFolders(options.soundFontFolder);
     const std::vector<std::string> candidates = options.soundFont.empty()
-                                                    ? soundFontCandidates(options.soundFontFolder)
+                                                    ? soundFontCandidates(folders)
                                                     : std::vector<std::string>{options.soundFont};
-    m_store.load(candidates, "no General MIDI SoundFont in " + options.soundFontFolder +
-                                 " (install timgm6mb-soundfont or fluid-soundfont-gm)");
+    m_store.load(candidates, noSoundFontReason(folders));
 }
 
 SynthPort::~SynthPort()
@@ -100,11 +100,18 @@ void SynthPort::openOutputLocked()
     m_active = m_mode == AudioMode::Offline || m_output;
 }
 
-PortCaps SynthPort::makeCaps()
+PortCaps SynthPort::makeCaps(const SynthOptions& options)
 {
     PortCaps caps;
     caps.id = kId;
     caps.description = kDescription;
+    // Whether a SoundFont is there at all is known at once (whether it reads
+    // well, only once it has been read).
+    if (options.soundFont.empty() &&
+        soundFontCandidates(soundFontFolders(options.soundFontFolder)).empty()) {
+        caps.description = kDescriptionWithoutSoundFont;
+        caps.notice = kNoSoundFontNotice;
+    }
     caps.portClass = PortClass::Output;
     caps.downloadsInstruments = true;
     caps.reverb = true;

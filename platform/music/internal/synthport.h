@@ -68,9 +68,9 @@ struct SynthOptions
     bool reverb = true;
     // The player asks its port for reverb or for no effect at all.
     bool chorus = false;
-    int cpuCores = 1;      // threads that render voices
-    std::string soundFont; // empty: search the usual folder
-    std::string soundFontFolder = "/usr/share/sounds/sf2";
+    int cpuCores = 1;            // threads that render voices
+    std::string soundFont;       // a SoundFont file; empty: search the folders
+    std::string soundFontFolder; // the system's; empty: see soundFontFolders()
 };
 
 class SynthPort final : public Port, private AudioSource
@@ -78,12 +78,21 @@ class SynthPort final : public Port, private AudioSource
 public:
     static constexpr char kId[] = "brisolde:synthesizer";
     static constexpr char kDescription[] = "Built-in synthesizer (FluidSynth)";
+    // Its entry in the device list when there is no SoundFont to read.
+    static constexpr char kDescriptionWithoutSoundFont[] =
+        "Built-in synthesizer (FluidSynth) \u2013 no SoundFont";
+    // What the user is told then.
+    static constexpr char kNoSoundFontNotice[] =
+        "No SoundFont for the built-in synthesizer: install timgm6mb-soundfont or "
+        "fluid-soundfont-gm";
     static constexpr int kStep = 64;
 
     explicit SynthPort(const SynthOptions& options);
     ~SynthPort() override;
 
-    static PortCaps makeCaps();
+    // Its capabilities; `options` tell where its SoundFont would be found,
+    // and the description and notice say so when there is none.
+    static PortCaps makeCaps(const SynthOptions& options = {});
     const PortCaps& caps() const override { return m_caps; }
     Result activate(bool on) override;
     bool isActive() const override;

@@ -6,7 +6,8 @@
 // (--silent: the silent sink), which is how the player's own cost while
 // playing is measured. Either way a summary tells what reached the
 // synthesizer: every note of the piece, or the note ons it shed because it
-// could not keep up.
+// could not keep up. On a terminal, work that takes more than a moment shows
+// how far it is on standard error; elsewhere nothing is added to the output.
 //
 //   brisolde-render IN.mid OUT.wav [--soundfont FILE] [--rate HZ] [--dry]
 //   brisolde-render --play [--silent] IN.mid [--soundfont FILE] [--rate HZ]
@@ -26,6 +27,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +56,72 @@ std::string duration(double seconds)
                   whole % 60);
     return text;
 }
+
+// "4:05", or "1:02:03" from an hour on.
+std::string clockTime(double seconds)
+{
+    const auto whole = static_cast<long long>(seconds);
+    char text[64];
+    if (whole >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                      whole % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+    return text;
+}
+
+// A line on the terminal saying how far the work is, such as "rendering:
+// 1:05 of 4:30 (24%)". Only where standard error is a terminal, only once
+// the work has taken more than a moment, redrawn a few times a second and
+// wiped when the work ends, so that what follows starts on a clean line.
+class Progress
+{
+public:
+    Progress(const char* doing, double totalSeconds)
+        : m_doing(doing), m_total(totalSeconds), m_shown(::isatty(STDERR_FILENO) == 1),
+          m_next(std::chrono::steady_clock::now() + kFirstAfter)
+    {
+    }
+    ~Progress() { finish(); }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // `doneSeconds` of the piece are done.
+    void update(double doneSeconds)
+    {
+        if (!m_shown)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now < m_next)
+            return;
+        m_next = now + kPeriod;
+        const double done = std::clamp(doneSeconds, 0.0, m_total);
+        const int percent = m_total > 0 ? int(done * 100 / m_total) : 100;
+        std::fprintf(stderr, "\r%s: %s of %s (%d%%)\033[K", m_doing, clockTime(done).c_str(),
+                     clockTime(m_total).c_str(), percent);
+        std::fflush(stderr);
+        m_drawn = true;
+    }
+    // Wipes the line, if one was drawn.
+    void finish()
+    {
+        if (m_drawn) {
+            std::fputs("\r\033[K", stderr);
+            std::fflush(stderr);
+        }
+        m_drawn = false;
+        m_shown = false;
+    }
+
+private:
+    static constexpr std::chrono::milliseconds kFirstAfter{300};
+    static constexpr std::chrono::milliseconds kPeriod{100};
+    const char* m_doing;
+    double m_total;
+    bool m_shown;
+    bool m_drawn = false;
+    std::chrono::steady_clock::time_point m_next;
+};
 
 struct NoteCount
 {
@@ -113,17 +183,28 @@ int play(music::internal::SynthPort& port, const std::shared_ptr<music::Segment>
     music::Performance performance(music::Performance::Clock::RealTime);
     std::fprintf(stderr, "playing through %s\n", port.outputName().c_str());
     const auto started = std::chrono::steady_clock::now();
+    const double length = double(segment->tempoMap().realTime(segment->length())) / 1e6;
+    Progress progress("playing", length);
     startPlaying(performance, notifications, port, segment);
-    while (notifications.wait()) {
+    const auto elapsed = [&started] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    for (;;) {
+        // Wakes for the progress line too, while the piece plays.
+        pollfd ready{notifications.fd(), POLLIN, 0};
+        progress.update(elapsed());
+        if (::poll(&ready, 1, 100) == 0)
+            continue;
+        if (!notifications.wait())
+            break;
         const auto n = notifications.take();
         if (n && n->option != music::SegmentOption::Start)
             break;
     }
-    const double took =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    progress.finish();
+    const double took = elapsed();
     std::this_thread::sleep_for(std::chrono::seconds(2));
     performance.CloseDown();
-    const double length = double(segment->tempoMap().realTime(segment->length())) / 1e6;
     std::printf("time: the piece lasts %.3f s; its end came after %.3f s\n", length, took);
     printSummary(port, *segment);
     return 0;
@@ -159,7 +240,9 @@ int render(const char* program, music::internal::SynthPort& port,
     std::uint64_t lastLoud = 0; // last frame above the silence level
     const std::uint64_t quiet = std::uint64_t(rate / 10);
     const auto maxTail = std::uint64_t(kMaxTailSeconds * rate);
+    Progress progress("rendering", length);
     for (;;) {
+        progress.update(double(rendered) / rate);
         performance.pump();
         port.renderOffline(left.data(), right.data(), kBlock);
         for (std::size_t i = 0; i < std::size_t(kBlock); ++i) {
@@ -168,6 +251,7 @@ int render(const char* program, music::internal::SynthPort& port,
         }
         const music::Outcome<std::size_t> kept = wav.append(left.data(), right.data(), kBlock);
         if (!kept) {
+            progress.finish();
             std::fprintf(stderr, "%s: %s\n", program, kept.reason().c_str());
             return 1;
         }
@@ -183,6 +267,7 @@ int render(const char* program, music::internal::SynthPort& port,
         }
         const std::uint64_t endOfSound = std::max(ended, lastLoud + 1);
         if (rendered - endOfSound >= quiet || rendered - ended >= maxTail || wav.full()) {
+            progress.finish();
             if (wav.full())
                 std::fprintf(stderr, "%s: the last notes' tail is cut where a WAV file ends\n",
                              program);
