@@ -224,6 +224,7 @@ int CMainFrame::OnCreate(framework::CreateContext* context)
                                  QMessageBox::Critical);
         return 0;
     }
+    SetMessageText(QString());
     CheckMenuItem(ID_OPTIONS_REVERB,
                   unsigned(profileInt(profile::kReverb, profile::kReverbDefault)));
     CheckMenuItem(ID_OPTIONS_AUTOPLAY,
@@ -264,8 +265,13 @@ QString CMainFrame::currentFileName() const
 
 void CMainFrame::SetMessageText(const QString& text)
 {
-    // The message pane itself; empty text brings the idle prompt back.
-    m_wndStatusBar.setPaneText(0, text.isEmpty() ? res::loadString(AFX_IDS_IDLEMESSAGE) : text);
+    // The message pane itself. Empty text brings the idle text back: what
+    // keeps the active port from sounding (no SoundFont, say) while
+    // something does, else the idle prompt.
+    QString shown = text;
+    if (shown.isEmpty() && g_pPort && g_pPortCaps)
+        shown = QString::fromStdString(g_pPortCaps->notice);
+    m_wndStatusBar.setPaneText(0, shown.isEmpty() ? res::loadString(AFX_IDS_IDLEMESSAGE) : shown);
 }
 
 // Engine operations.
@@ -532,6 +538,8 @@ void CMainFrame::OnSelendokDeviceCombo()
     if (!CreateAndAddPort())
         framework::AfxMessageBox(QString::fromUtf8(res::kCreateAndAddPortFailed),
                                  QMessageBox::Critical);
+    else
+        SetMessageText(QString());
 }
 
 void CMainFrame::switchPane(int step)

@@ -113,6 +113,7 @@ protected:
         options.ports.alsa = false;
         options.ports.synthesizer = withSynthesizer;
         options.ports.synthOutput = music::SynthOutput::Offline;
+        options.ports.soundFontFolder = soundFontFolder;
         options.preparePorts = [this](music::PortManager& ports) {
             for (bool instruments : {true, false}) {
                 music::PortCaps caps;
@@ -284,6 +285,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    std::string soundFontFolder; // the system's; empty: the machine's own
     std::unique_ptr<TestApp> app;
     CMainFrame* frame = nullptr;
     RecordingPort* recorder = nullptr;
@@ -317,6 +319,37 @@ TEST_F(MainFrameTest, AFirstRunShowsTheDefaultsAndTheWholeVocabulary)
     EXPECT_EQ(combo->itemText(0), QStringLiteral("Built-in synthesizer (FluidSynth)"));
     EXPECT_EQ(frame->m_wndSplitter->count(), 2);
     EXPECT_TRUE(frame->GetFilesView() != nullptr && frame->GetDirectoryView() != nullptr);
+}
+
+// With no SoundFont anywhere (none in the user's folder, none in the
+// system's) the built-in synthesizer's entry says so, and the status bar
+// names the packages that bring one, also after a file that cannot sound is
+// opened; another port puts the idle prompt back.
+TEST_F(MainFrameTest, WithoutASoundFontTheDeviceListAndTheStatusBarSaySo)
+{
+    QTemporaryDir noSoundFonts;
+    soundFontFolder = noSoundFonts.path().toStdString();
+    start();
+    const QString synthesizer =
+        QStringLiteral("Built-in synthesizer (FluidSynth) \u2013 no SoundFont");
+    const QString notice = QStringLiteral("No SoundFont for the built-in synthesizer: install "
+                                          "timgm6mb-soundfont or fluid-soundfont-gm");
+    QComboBox* combo = frame->m_wndDlgBar->combo();
+    EXPECT_EQ(combo->currentIndex(), 0);
+    EXPECT_EQ(combo->itemText(0), synthesizer);
+    QLabel* messagePane = frame->m_wndStatusBar.pane(0);
+    EXPECT_EQ(messagePane->text(), notice);
+
+    app->answer = file("one.mid");
+    pressKey(Qt::CTRL | Qt::Key_O);
+    EXPECT_EQ(pathName(), file("one.mid"));
+    EXPECT_NE(g_nPlayState, PLAY_PLAYING) << "no silence passed off as playing";
+    EXPECT_EQ(messagePane->text(), notice);
+
+    chooseDevice("Recorder");
+    EXPECT_EQ(messagePane->text(), res::loadString(AFX_IDS_IDLEMESSAGE));
+    chooseDevice(synthesizer.toUtf8().constData());
+    EXPECT_EQ(messagePane->text(), notice);
 }
 
 // Each option as a user chooses it: a click in the open menu, the menu's
