@@ -13,6 +13,7 @@
 #include <QIcon>
 #include <QMouseEvent>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -134,7 +135,7 @@ void CFilesView::InitColumns()
     header()->setStretchLastSection(false);
     setColumnWidth(0, 240);
     setColumnWidth(1, 160);
-    setColumnWidth(2, 80);
+    setColumnWidth(2, kSizeColumnWidth);
     m_imageList = res::splitStrip(res::loadBitmap(IDB_ITEM_IMAGES), res::kItemImageSize);
     m_note = QIcon(m_imageList.value(res::kImageNote));
     setIconSize(QSize(res::kItemImageSize, res::kItemImageSize));
@@ -297,13 +298,40 @@ void CFilesView::FillFileList()
     ::closedir(dir);
 
     QList<QTreeWidgetItem*> rows;
+    QTreeWidgetItem* longestSize = nullptr;
     for (FolderLookUp::Block& block : lookUp.blocks()) {
         for (std::optional<FileRow::Texts>& texts : block.texts) {
-            if (texts)
-                rows.append(new FileRow(std::move(*texts), m_note));
+            if (!texts)
+                continue;
+            const qsizetype digits = texts->size.size();
+            rows.append(new FileRow(std::move(*texts), m_note));
+            if (!longestSize || digits > longestSize->text(2).size())
+                longestSize = rows.back();
         }
     }
     addTopLevelItems(rows);
+    FitSizeColumn(longestSize);
+}
+
+void CFilesView::FitSizeColumn(QTreeWidgetItem* longest)
+{
+    // Its usual width, or wider for a number that would not fit: as wide as
+    // the cell of the longest number wants, with room for as many of the
+    // widest digits in bold (the playing file's row is bold).
+    int width = kSizeColumnWidth;
+    if (longest) {
+        const QString text = longest->text(2);
+        QFont bold = font();
+        bold.setBold(true);
+        const QFontMetrics boldMetrics(bold);
+        int widestDigit = 0;
+        for (char digit = '0'; digit <= '9'; ++digit)
+            widestDigit = std::max(widestDigit, boldMetrics.horizontalAdvance(QLatin1Char(digit)));
+        const int slack =
+            std::max(0, int(text.size()) * widestDigit - fontMetrics().horizontalAdvance(text));
+        width = std::max(width, sizeHintForIndex(indexFromItem(longest, 2)).width() + slack);
+    }
+    setColumnWidth(2, width);
 }
 
 int CFilesView::GetSelectedIndex() const

@@ -43,6 +43,8 @@ public:
     void ClearSelection();
     void InitColumns();
     void FillFileList();
+    // Makes the Size column wide enough for `longest`'s number (null: no rows).
+    void FitSizeColumn(QTreeWidgetItem* longest);
 
     // Whether `name` ends in `ext` (the text from its last '.'), ASCII letter case aside.
     static bool HasExtension(const char* name, const char* ext);
@@ -57,6 +59,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    static constexpr int kSizeColumnWidth = 80;
     void OnDblclk();
 
     QIcon m_note; // every row's picture

@@ -404,6 +404,37 @@ TEST_F(BrowserTest, TheListShowsMidiFilesWithDateAndFullSize)
     }
 }
 
+// The Size column is as wide as its longest number needs, however large (a
+// sparse file of a terabyte), and keeps its usual width for small ones.
+TEST_F(BrowserTest, TheSizeColumnFitsItsLongestNumber)
+{
+    mkdir("sizes");
+    mkdir("few");
+    touch("sizes/small.mid", "x");
+    touch("sizes/huge.mid");
+    ASSERT_EQ(::truncate((root + "sizes/huge.mid").c_str(), 1LL << 40), 0);
+    touch("few/small.mid", "x");
+    setStart(root + "sizes/");
+    CFilesView list;
+    list.OnInitialUpdate();
+    ASSERT_EQ(list.topLevelItemCount(), 2);
+    for (int row = 0; row < 2; ++row) {
+        QTreeWidgetItem* item = list.topLevelItem(row);
+        const QModelIndex cell = list.model()->index(row, 2);
+        SCOPED_TRACE(item->text(2).toStdString());
+        EXPECT_GE(list.columnWidth(2), list.sizeHintForIndex(cell).width());
+        QFont bold = list.font();
+        bold.setBold(true);
+        EXPECT_GT(list.columnWidth(2), QFontMetrics(bold).horizontalAdvance(item->text(2)));
+    }
+    EXPECT_EQ(list.findItems(QStringLiteral("huge.mid"), Qt::MatchExactly).value(0)->text(2),
+              QStringLiteral("1099511627776"));
+
+    setStart(root + "few/");
+    list.FillFileList();
+    EXPECT_EQ(list.columnWidth(2), 80);
+}
+
 // A folder large enough for the list to look at its files on two threads:
 // every file once, with its own size, and what is no file left out.
 TEST_F(BrowserTest, ALargeFolderIsListedWholeWithEachFilesOwnSize)
