@@ -20,8 +20,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeData>
+#include <QPainter>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyleOptionFrame>
 #include <QThread>
 #include <QTimerEvent>
 #include <QToolBar>
@@ -52,6 +54,81 @@ std::string profileString(const char* entry, const char* defaultValue)
     return app() ? app()->GetProfileString(profile::kSettings, entry, defaultValue)
                  : std::string(defaultValue ? defaultValue : "");
 }
+
+// "4:05": whole minutes and seconds of `microseconds`, minutes past the hour too.
+QString minutesSeconds(std::uint64_t microseconds)
+{
+    const std::uint64_t seconds = microseconds / 1000000;
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// Draws the position pane's figures in cells of one width, the widest
+// digit's, so that the numbers keep their places as they count ("%16d" pads
+// with spaces, which most fonts make narrower than digits). A text with
+// anything but figures (the credit line) is drawn as the label draws it.
+class TabularFigures final : public QObject
+{
+public:
+    explicit TabularFigures(QLabel* label) : QObject(label), m_label(label)
+    {
+        label->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != m_label || event->type() != QEvent::Paint)
+            return false;
+        const QString text = m_label->text();
+        const auto figure = [](QChar c) {
+            return c.isDigit() || c == QLatin1Char(' ') || c == QLatin1Char('/') ||
+                   c == QLatin1Char('-');
+        };
+        if (text.isEmpty() || !std::all_of(text.begin(), text.end(), figure))
+            return false;
+        QPainter painter(m_label);
+        // The label's own frame, as QFrame draws it.
+        QStyleOptionFrame frame;
+        frame.initFrom(m_label);
+        frame.rect = m_label->frameRect();
+        frame.frameShape = m_label->frameShape();
+        frame.lineWidth = m_label->lineWidth();
+        frame.midLineWidth = m_label->midLineWidth();
+        if (m_label->frameShadow() == QFrame::Sunken)
+            frame.state |= QStyle::State_Sunken;
+        else if (m_label->frameShadow() == QFrame::Raised)
+            frame.state |= QStyle::State_Raised;
+        m_label->style()->drawControl(QStyle::CE_ShapedFrame, &frame, &painter, m_label);
+
+        const QFontMetrics metrics(m_label->font());
+        int cell = 0;
+        for (char digit = '0'; digit <= '9'; ++digit)
+            cell = std::max(cell, metrics.horizontalAdvance(QLatin1Char(digit)));
+        // Where the label would start its text: its margin and its indent
+        // (half an x beside a frame, as QLabel does).
+        const QRect area = m_label->contentsRect();
+        const int indent = m_label->indent() >= 0 ? m_label->indent()
+                           : m_label->frameWidth() > 0
+                               ? metrics.horizontalAdvance(QLatin1Char('x')) / 2
+                               : 0;
+        int x = area.left() + m_label->margin() + indent;
+        const int baseline = area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent();
+        painter.setFont(m_label->font());
+        painter.setPen(
+            m_label->palette().color(m_label->isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                     m_label->foregroundRole()));
+        painter.setClipRect(area);
+        for (const QChar c : text) {
+            const int width = c == QLatin1Char('/') ? metrics.horizontalAdvance(c) : cell;
+            // Each figure centred in its cell.
+            painter.drawText(x + (width - metrics.horizontalAdvance(c)) / 2, baseline, QString(c));
+            x += width;
+        }
+        return true;
+    }
+
+private:
+    QLabel* m_label;
+};
 
 } // namespace
 
@@ -135,10 +212,13 @@ CMainFrame::CMainFrame(std::function<void()> registerPlayVerb) : m_wndStatusBar(
     onUpdateCommandUI(ID_VIEW_STATUS_BAR, [this](framework::CmdUI& ui) {
         ui.SetCheck(statusBar()->isVisible() ? 1 : 0);
     });
-    onUpdateCommandUI(ID_INDICATOR_POSITION, [](framework::CmdUI& ui) {
+    onUpdateCommandUI(ID_INDICATOR_POSITION, [this](framework::CmdUI& ui) {
         ui.Enable(true);
-        if (g_nPlayState == PLAY_PLAYING)
+        if (g_nPlayState == PLAY_PLAYING) {
             ui.SetText(QString::asprintf("%16d/%16d", g_mtPosition, g_mtLength));
+            if (g_pSegment)
+                SetPositionToolTip(g_pSegment->tempoMap(), g_mtPosition, g_mtLength);
+        }
     });
     // The lock keys' state is not known to a portable program: those panes stay blank.
     for (int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL})
@@ -214,6 +294,7 @@ int CMainFrame::OnCreate(framework::CreateContext* context)
     for (int pane : {0, 2, 3, 4})
         rest -= m_wndStatusBar.paneWidth(pane);
     m_wndStatusBar.setPaneWidth(1, std::max(0, rest - rest / 3));
+    new TabularFigures(m_wndStatusBar.pane(1));
 
     // Tool tips and fly-by prompts come with the actions' texts.
     m_wndToolBar->setToolTipDuration(-1);
@@ -272,6 +353,19 @@ void CMainFrame::SetMessageText(const QString& text)
     if (shown.isEmpty() && g_pPort && g_pPortCaps)
         shown = QString::fromStdString(g_pPortCaps->notice);
     m_wndStatusBar.setPaneText(0, shown.isEmpty() ? res::loadString(AFX_IDS_IDLEMESSAGE) : shown);
+}
+
+void CMainFrame::SetPositionToolTip(const music::TempoMap& tempoMap, MUSIC_TIME position,
+                                    MUSIC_TIME length)
+{
+    // Elapsed and total real time, as the piece's tempo changes make them.
+    const auto realTime = [&tempoMap](MUSIC_TIME time) {
+        return tempoMap.realTime(std::max<MUSIC_TIME>(time, 0));
+    };
+    if (QLabel* pane = m_wndStatusBar.pane(1))
+        pane->setToolTip(
+            QStringLiteral("%1 of %2")
+                .arg(minutesSeconds(realTime(position)), minutesSeconds(realTime(length))));
 }
 
 // Engine operations.

@@ -106,6 +106,9 @@ private:
     void OnOptionToggle(int id, const char* entry);
     void OnSelendokDeviceCombo();
     QString currentFileName() const;
+    // The position pane's tool tip: elapsed and total time as minutes:seconds.
+    void SetPositionToolTip(const music::TempoMap& tempoMap, MUSIC_TIME position,
+                            MUSIC_TIME length);
     void switchPane(int step);
 
     QBasicTimer m_positionTimer;

@@ -29,6 +29,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -588,6 +589,62 @@ TEST_F(MainFrameTest, APieceAtItsEndStopsOrPlaysAgainWithLoop)
     frame->OnIdleUpdateCmdUI();
     EXPECT_TRUE(frame->m_wndStatusBar.pane(1)->text().contains(QLatin1Char('/')));
     EXPECT_EQ(frame->m_wndStatusBar.pane(1)->text().size(), 33);
+}
+
+namespace {
+
+// The rightmost column of `image` with anything drawn in it, inside a frame
+// `border` pixels wide; -1 for none.
+int rightmostInk(const QImage& image, int border)
+{
+    const QRgb background = image.pixel(image.width() - border - 2, image.height() / 2);
+    for (int x = image.width() - border - 1; x >= border; --x) {
+        for (int y = border; y < image.height() - border; ++y) {
+            if (image.pixel(x, y) != background)
+                return x;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+// The position pane keeps its "%16d/%16d" text, but its figures keep their
+// places as the numbers grow (the end of the length does not move when the
+// position gains digits), and its tool tip tells elapsed and total time as
+// the piece's tempo changes make them.
+TEST_F(MainFrameTest, ThePositionPaneKeepsItsFiguresInPlaceAndTellsTheTime)
+{
+    // 20 quarters at 240 a minute, then 60 at 60: 65 seconds (40 at one tempo).
+    ASSERT_TRUE(writeBytes(dir.filePath(QStringLiteral("tempo.mid")),
+                           cat({header(0, 1, 96), track(cat({tempo(0, 250000),
+                                                             {0x00, 0x90, 60, 100},
+                                                             tempo(20 * 96, 1000000),
+                                                             varLen(60 * 96),
+                                                             {0x80, 60, 0},
+                                                             endOfTrack()}))})));
+    start();
+    chooseDevice("Recorder");
+    app->OpenDocumentFile(file("tempo.mid"));
+    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    QLabel* pane = frame->m_wndStatusBar.pane(1);
+    const auto showAt = [&](std::int64_t time) {
+        runTo(time);
+        frame->OnTimer(ID_TIMER_POSITION);
+        frame->OnIdleUpdateCmdUI();
+        return pane->grab().toImage();
+    };
+    const QImage early = showAt(250000);
+    EXPECT_EQ(pane->text(), QString::asprintf("%16d/%16d", g_mtPosition, 80 * 768));
+    EXPECT_EQ(QString::number(g_mtPosition).size(), 3) << pane->text().toStdString();
+    EXPECT_EQ(pane->toolTip(), QStringLiteral("0:00 of 1:05"));
+    const QImage later = showAt(5500000);
+    EXPECT_EQ(pane->text(), QString::asprintf("%16d/%16d", g_mtPosition, 80 * 768));
+    EXPECT_EQ(QString::number(g_mtPosition).size(), 5) << pane->text().toStdString();
+    EXPECT_EQ(pane->toolTip(), QStringLiteral("0:05 of 1:05"));
+    const int border = pane->frameWidth();
+    EXPECT_NE(rightmostInk(early, border), -1);
+    EXPECT_EQ(rightmostInk(early, border), rightmostInk(later, border));
 }
 
 // A file that does not load while a piece plays: the stop it caused is
