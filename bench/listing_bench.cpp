@@ -37,7 +37,7 @@ void FillFileList(benchmark::State& state)
     framework::WinApp app("ListingBench");
     app.SetRegistryKey("Brisolde Bench");
     app.WriteProfileString(profile::kSettings, profile::kDefaultDirectory, g_folder + "/");
-    CFilesView list;
+    CFilesView list(app.profile());
     list.InitColumns();
     for (auto _ : state) {
         list.FillFileList();

@@ -3,9 +3,9 @@
 #include "drives.h"
 
 #include "images.h"
+#include "profile.h"
 #include "profilenames.h"
 #include "resource.h"
-#include "winapp.h"
 
 #include <QFile>
 #include <QHeaderView>
@@ -94,7 +94,8 @@ std::string lowerAscii(std::string text)
 
 } // namespace
 
-CFilesView::CFilesView(QWidget* parent) : QTreeWidget(parent)
+CFilesView::CFilesView(const framework::Profile& profile, QWidget* parent)
+    : QTreeWidget(parent), m_profile(profile)
 {
     setObjectName(QStringLiteral("filesView"));
     setRootIsDecorated(false);
@@ -277,7 +278,7 @@ private:
 void CFilesView::FillFileList()
 {
     clear();
-    const std::string directory = DefaultDirectory();
+    const std::string directory = DefaultDirectory(m_profile);
     DIR* dir = ::opendir(directory.c_str());
     if (!dir)
         return;
@@ -332,12 +333,9 @@ int CFilesView::SelectNextFile()
         topLevelItem(selected + 1)->setSelected(true);
         return selected + 1;
     }
-    const framework::WinApp* app = framework::AfxGetApp();
-    const int loop =
-        app ? app->GetProfileInt(profile::kSettings, profile::kLoop, profile::kLoopDefault)
-            : profile::kLoopDefault;
     ClearSelection();
-    if (profile::isOn(loop)) {
+    if (profile::isOn(
+            m_profile.getInt(profile::kSettings, profile::kLoop, profile::kLoopDefault))) {
         topLevelItem(0)->setSelected(true);
         return 0;
     }
@@ -346,7 +344,7 @@ int CFilesView::SelectNextFile()
 
 void CFilesView::PlaySelectedFile()
 {
-    std::string path = DefaultDirectory();
+    std::string path = DefaultDirectory(m_profile);
     const int selected = GetSelectedIndex();
     if (selected < 0)
         return;

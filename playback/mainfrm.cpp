@@ -160,8 +160,8 @@ bool CMainFrame::OnCreateClient(framework::CreateContext* context)
     m_wndSplitter->setObjectName(QStringLiteral("splitter"));
     m_wndSplitter->setChildrenCollapsible(false);
     const int width = this->width();
-    auto* left = new CDirectoryView(m_wndSplitter);
-    auto* right = new CFilesView(m_wndSplitter);
+    auto* left = new CDirectoryView(m_profile, m_wndSplitter);
+    auto* right = new CFilesView(m_profile, m_wndSplitter);
     m_wndSplitter->addWidget(left);
     m_wndSplitter->addWidget(right);
     m_wndSplitter->setSizes({width / 4, width - width / 4});
