@@ -6,6 +6,8 @@
 #include "mainfrm.h"
 #include "shellverb.h"
 
+#include "images.h"
+#include "menus.h"
 #include "profilenames.h"
 #include "resource.h"
 #include "serverdoc.h"
@@ -22,7 +24,7 @@
 static constexpr char kRegistryKey[] = "Tolvern Midi Applications";
 
 CBrisoldeApp::CBrisoldeApp(CTransport::Options transportOptions)
-    : m_transportOptions(std::move(transportOptions))
+    : framework::WinApp(res::module()), m_transportOptions(std::move(transportOptions))
 {
     onCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
     onCommand(ID_FILE_PRINT_SETUP, [this] { OnFilePrintSetup(); });
@@ -144,7 +146,8 @@ bool CBrisoldeApp::ProcessShellCommand(const CCommandLineInfo& info)
 
 void CBrisoldeApp::OnAppAbout()
 {
-    TolvernVersionAbout(nullptr, m_hInstance, IDR_MAINFRAME, IDB_ABOUT_PICTURE);
+    // The program's module, as the About library looks pictures up: by path.
+    TolvernVersionAbout(nullptr, res::resourceRoot(), IDR_MAINFRAME, IDB_ABOUT_PICTURE);
 }
 
 void CBrisoldeApp::OnFilePrintSetup()
