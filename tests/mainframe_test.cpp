@@ -3,6 +3,7 @@
 // pieces played to their end on a recording port with the offline clock.
 #include "brisoldeapp.h"
 #include "brisoldedoc.h"
+#include "brisoldeview.h"
 #include "directoryview.h"
 #include "doctemplate.h"
 #include "filesview.h"
@@ -606,6 +607,15 @@ TEST_F(MainFrameTest, TheInPlaceButtonsDriveTheTransport)
     click(ID_PLAY_NEXT_FILE); // neither Loop nor Play Directory: it only stops
     EXPECT_EQ(announcedSince(mark), (std::vector<int>{PLAY_PLAYING, PLAY_PAUSED, PLAY_PLAYING,
                                                       PLAY_STOPPED, PLAY_PLAYING, PLAY_STOPPED}));
+
+    // The document's view is made for the in-place frame, behind the panes,
+    // and takes Escape's command there (what Escape then does is the
+    // embedding scenario's); the main window shows the panes instead and has none.
+    EXPECT_NE(inPlace->findChild<CBrisoldeView*>(), nullptr);
+    EXPECT_TRUE(
+        inPlace->OnCmdMsg(ID_CANCEL_EDIT_SRVR, framework::CommandKind::HasHandler, nullptr));
+    EXPECT_EQ(frame->findChild<CBrisoldeView*>(), nullptr);
+    EXPECT_FALSE(frame->OnCmdMsg(ID_CANCEL_EDIT_SRVR, framework::CommandKind::HasHandler, nullptr));
 }
 
 TEST_F(MainFrameTest, APieceAtItsEndStopsOrPlaysAgainWithLoop)
