@@ -21,9 +21,11 @@ CTransport::~CTransport()
 
 bool CTransport::InitDirectMusic()
 {
-    m_pPerformance = std::make_unique<music::Performance>(m_options.clock);
+    m_pPerformance = m_options.makePerformance
+                         ? m_options.makePerformance(m_options.clock)
+                         : std::make_unique<music::Performance>(m_options.clock);
     // The performance's initialisation makes the object that lists and creates ports.
-    if (m_pPerformance->Init() != music::Result::Ok)
+    if (!m_pPerformance || m_pPerformance->Init() != music::Result::Ok)
         return false;
     m_pDirectMusic = std::make_unique<music::PortManager>(m_options.ports);
     if (m_options.preparePorts)

@@ -56,8 +56,8 @@ constexpr std::chrono::milliseconds kPlayDelay{200};
 inline constexpr std::uint8_t kGmSystemOn[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
 
 // How the transport makes the music service's objects and waits. The program
-// takes the defaults; tests choose the offline clock, test ports and a wait
-// that does not sleep.
+// takes the defaults; tests choose the offline clock, test ports, a wait that
+// does not sleep or a music service that cannot start.
 struct TransportOptions
 {
     music::PortManager::Options ports;
@@ -66,6 +66,9 @@ struct TransportOptions
     std::function<void(music::PortManager&)> preparePorts;
     // The pause before Play (kPlayDelay); null sleeps for it.
     std::function<void(std::chrono::milliseconds)> wait;
+    // Makes the performance, the heart of the music service; null makes the
+    // service's own. A performance that cannot be had (null) ends the start.
+    std::function<std::unique_ptr<music::Performance>(music::Performance::Clock)> makePerformance;
 };
 
 class CTransport : public QObject

@@ -49,7 +49,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
-#include <sys/resource.h>
 #include <tuple>
 
 using namespace midibytes;
@@ -837,24 +836,19 @@ TEST_F(MainFrameTest, AFileOnTheCommandLinePlaysBeforeTheWindowIsShown)
     EXPECT_EQ(watcher.path, file("two.mid"));
 }
 
-// The system refuses what the engine needs to start (here every new file
-// descriptor, as when the process has used up its share).
 TEST_F(MainFrameTest, AnEngineThatCannotStartEndsTheProgramSilently)
 {
-    app = std::make_unique<TestApp>(offline());
-    rlimit limit{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-    rlimit none = limit;
-    none.rlim_cur = 0;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
-    const bool started = app->InitInstance();
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
-    EXPECT_FALSE(started);
+    CTransport::Options options = offline();
+    options.makePerformance = [](music::Performance::Clock) {
+        return nullptr;
+    };
+    app = std::make_unique<TestApp>(options);
+    EXPECT_FALSE(app->InitInstance());
     EXPECT_EQ(app->m_pMainWnd, nullptr);
     EXPECT_TRUE(messages.isEmpty());
     ASSERT_NE(app->transport(), nullptr);
-    EXPECT_EQ(app->transport()->GetPerformance(), nullptr) << "what was made is released again";
-    EXPECT_EQ(app->transport()->GetNotifyEvent(), nullptr);
+    EXPECT_EQ(app->transport()->GetPerformance(), nullptr);
+    EXPECT_EQ(app->transport()->GetPortManager(), nullptr) << "nothing more was made";
 }
 
 TEST_F(MainFrameTest, RegisterAndUnregisterRunAndEnd)
