@@ -114,6 +114,12 @@ bool CBrisoldeApp::InitInstance()
     return true;
 }
 
+void CBrisoldeApp::OnExitWhileRunning()
+{
+    if (m_pTransport)
+        m_pTransport->FreeDirectMusic();
+}
+
 bool CBrisoldeApp::ProcessShellCommand(const CCommandLineInfo& info)
 {
     switch (info.m_nShellCommand) {

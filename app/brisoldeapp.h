@@ -21,6 +21,9 @@ public:
     ~CBrisoldeApp() override;
 
     bool InitInstance() override;
+    // The display went away under the running program: the engine stops and
+    // silences its port before the program ends.
+    void OnExitWhileRunning() override;
 
     void OnAppAbout();
     void OnFilePrintSetup();

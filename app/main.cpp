@@ -4,6 +4,10 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <string>
+#include <unistd.h>
 
 // The crash report writer is built before every other global object of the
 // program, so that a crash anywhere after it is reported.
@@ -11,6 +15,11 @@ CFaultReporter theFaultReporter __attribute__((init_priority(101)));
 
 // The application object is one of the program's global objects, built before main runs.
 CBrisoldeApp theApp;
+
+#ifdef BRISOLDE_TEST_VARIANT
+// The test variant of the program (tests/crash) crashes where its tests ask it to.
+void crashIfTestAsks();
+#endif
 
 namespace {
 
@@ -24,20 +33,85 @@ bool hasDisplay()
     return false;
 }
 
+const char* g_programName = "brisolde";
+
+// The one answer to a display that cannot be had, whatever the reason.
+void explainNoDisplay(const std::string& why)
+{
+    std::fprintf(stderr,
+                 "brisolde: no display to open a window on (%s).\nStart it from a desktop "
+                 "session, or inside a virtual display with \"xvfb-run -a %s\".\n",
+                 why.c_str(), g_programName);
+}
+
+// Where Qt is to open an X display (no other window system asked for), the
+// display is tried first with the same library Qt uses, so that one that
+// does not exist or refuses us gets a plain answer instead of an abort deep
+// inside Qt. False only when the display surely cannot be opened.
+bool xDisplayOpens(const char* display)
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((platform && *platform && std::strncmp(platform, "xcb", 3) != 0) || (wayland && *wayland) ||
+        !display || !*display)
+        return true;
+    void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb)
+        return true;
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
+    auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
+    auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
+    bool opens = true;
+    if (connect && hasError && disconnect) {
+        void* connection = connect(display, nullptr);
+        opens = connection && hasError(connection) == 0;
+        if (connection)
+            disconnect(connection);
+    }
+    ::dlclose(xcb);
+    return opens;
+}
+
+// While Qt starts its window system, a fatal error means that no display
+// could be had: said plainly, and the program ends with status 1 instead of
+// aborting.
+QtMessageHandler g_previousMessageHandler = nullptr;
+
+void onStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        if (g_previousMessageHandler)
+            g_previousMessageHandler(type, context, message);
+        return;
+    }
+    explainNoDisplay("the window system could not be started");
+    std::fflush(nullptr);
+    ::_exit(1);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    g_programName = argv[0];
     if (!hasDisplay()) {
-        std::fprintf(stderr,
-                     "brisolde: no display to open a window on (DISPLAY and WAYLAND_DISPLAY are "
-                     "unset).\nStart it from a desktop session, or inside a virtual display with "
-                     "\"xvfb-run -a %s\".\n",
-                     argv[0]);
+        explainNoDisplay("DISPLAY and WAYLAND_DISPLAY are unset");
         return 1;
     }
+    const char* display = std::getenv("DISPLAY");
+    if (!xDisplayOpens(display)) {
+        explainNoDisplay("the display \"" + std::string(display) + "\" cannot be opened");
+        return 1;
+    }
+    g_previousMessageHandler = qInstallMessageHandler(&onStartupMessage);
     QApplication application(argc, argv);
-    CFaultReporter::CrashIfTestAsks();
+    qInstallMessageHandler(g_previousMessageHandler);
+#ifdef BRISOLDE_TEST_VARIANT
+    crashIfTestAsks();
+#endif
     QApplication::setApplicationName(QStringLiteral("Brisolde"));
     QApplication::setApplicationVersion(QStringLiteral(BRISOLDE_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Tolvern Midi Applications"));

@@ -92,8 +92,11 @@ void RegisterShellFileTypes()
 void UnregisterShellFileTypes()
 {
     const QString mimeType = shell::mimeTypeForExtension(QString::fromUtf8(kMidExtension));
-    shell::unregisterDocumentType(documentType(mimeType, programPath()));
+    const QString program = programPath();
+    shell::unregisterDocumentType(documentType(mimeType, program));
     shell::Verb verb;
     verb.desktopId = QString::fromUtf8(kVerbId);
+    verb.mimeType = mimeType;
+    verb.program = program;
     shell::unregisterVerb(verb);
 }

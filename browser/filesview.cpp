@@ -1,5 +1,6 @@
 #include "filesview.h"
 
+#include "crashstack.h"
 #include "drives.h"
 
 #include "images.h"
@@ -188,7 +189,10 @@ public:
                 m_wake.notify_one();
                 // From the second block on a helper is worth its start.
                 if (!m_helper.joinable())
-                    m_helper = std::thread([this] { work(); });
+                    m_helper = std::thread([this] {
+                        crashstack::prepareThisThread();
+                        work();
+                    });
             }
             m_blocks.emplace_back();
             m_blocks.back().names.reserve(kBlock);

@@ -24,9 +24,7 @@ using namespace crashreport;
 struct sigaction CFaultReporter::m_previousActions[kSignalCount];
 bool CFaultReporter::m_bInstalled[kSignalCount];
 std::terminate_handler CFaultReporter::m_pfnPreviousTerminate = nullptr;
-stack_t CFaultReporter::m_previousAltStack;
-void* CFaultReporter::m_pAltStack = nullptr;
-size_t CFaultReporter::m_nAltStackSize = 0;
+crashstack::ScopedStack* CFaultReporter::m_pMainStack = nullptr;
 char CFaultReporter::m_szExePath[kPathSize];
 char CFaultReporter::m_szReportPath[kPathSize];
 int CFaultReporter::m_hReportFile = -1;
@@ -36,6 +34,7 @@ char CFaultReporter::m_szCppExceptionText[512];
 bool CFaultReporter::m_bTerminateReported = false;
 bool CFaultReporter::m_bStackOverflow = false;
 char* CFaultReporter::m_pszLineStart = nullptr;
+bool CFaultReporter::m_bLineCut = false;
 uint64_t CFaultReporter::m_uFirstModuleAddress = 0;
 sigjmp_buf CFaultReporter::m_reportJump;
 sigjmp_buf CFaultReporter::m_variableJump;
@@ -74,10 +73,6 @@ int64_t monotonicSeconds()
 // A report that takes longer than this is stuck (for example on a lock the
 // crashed code held) and is ended, so the crash is still handed on.
 constexpr time_t kWatchdogSeconds = 20;
-
-// Room for the stack walk, the symbol lookups and the report's buffers when
-// the crash is a stack overflow and the thread's own stack is used up.
-constexpr size_t kAltStackSize = 1024 * 1024;
 
 constexpr struct
 {
@@ -130,53 +125,13 @@ bool isStackOverflow(uint64_t address, uint64_t stackPointer)
     return address < stackPointer && stackPointer - address <= 16 * page;
 }
 
-// Maps a stack for the crash handlers and makes it the calling thread's
-// alternate signal stack; its size goes to `size`, null when that fails.
-void* installAltStack(size_t* size, stack_t* previous)
-{
-    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-    void* area = ::mmap(nullptr, kAltStackSize + page, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (area == MAP_FAILED)
-        return nullptr;
-    // A guard page below, so that an overflow of this stack faults at once.
-    ::mprotect(area, page, PROT_NONE);
-    stack_t stack{};
-    stack.ss_sp = static_cast<char*>(area) + page;
-    stack.ss_size = kAltStackSize;
-    if (::sigaltstack(&stack, previous) != 0) {
-        ::munmap(area, kAltStackSize + page);
-        return nullptr;
-    }
-    *size = kAltStackSize + page;
-    return area;
-}
-
-void removeAltStack(void* area, size_t size, const stack_t* previous)
-{
-    if (!area)
-        return;
-    ::sigaltstack(previous, nullptr);
-    ::munmap(area, size);
-}
-
 } // namespace
-
-CFaultReporter::CThreadStack::CThreadStack()
-{
-    m_pStack = installAltStack(&m_nSize, &m_previous);
-}
-
-CFaultReporter::CThreadStack::~CThreadStack()
-{
-    removeAltStack(m_pStack, m_nSize, &m_previous);
-}
 
 CFaultReporter::CFaultReporter()
 {
     // 1. The crash handlers, on a stack of their own so that a stack overflow
     //    can be reported too.
-    m_pAltStack = installAltStack(&m_nAltStackSize, &m_previousAltStack);
+    m_pMainStack = new crashstack::ScopedStack;
     struct sigaction action = {};
     action.sa_sigaction = &CFaultReporter::OnSignal;
     // No deferring: a fault inside the writer comes back here at once and
@@ -190,9 +145,7 @@ CFaultReporter::CFaultReporter()
     // 2. The report path.
     const ssize_t length = ::readlink("/proc/self/exe", m_szExePath, sizeof m_szExePath - 1);
     m_szExePath[length > 0 ? length : 0] = '\0';
-    const char* temp = std::getenv("TEMP");
-    if (!temp || !*temp)
-        temp = std::getenv("TMPDIR");
+    const char* temp = TemporaryFolder(std::getenv("TEMP"), std::getenv("TMPDIR"));
     if (!MakeReportPath(m_szExePath, temp, m_szReportPath, sizeof m_szReportPath))
         m_szReportPath[0] = '\0';
 
@@ -241,8 +194,22 @@ CFaultReporter::~CFaultReporter()
             ::sigaction(kSignals[i], &m_previousActions[i], nullptr);
     }
     std::set_terminate(m_pfnPreviousTerminate);
-    removeAltStack(m_pAltStack, m_nAltStackSize, &m_previousAltStack);
-    m_pAltStack = nullptr;
+    delete m_pMainStack;
+    m_pMainStack = nullptr;
+}
+
+const char* CFaultReporter::TemporaryFolder(const char* temp, const char* tmpdir,
+                                            const char* systemFolder)
+{
+    if (temp && *temp)
+        return temp;
+    if (tmpdir && *tmpdir)
+        return tmpdir;
+    // An installed program's own folder is not writable: the system's
+    // temporary folder comes first.
+    if (systemFolder && ::access(systemFolder, W_OK | X_OK) == 0)
+        return systemFolder;
+    return nullptr;
 }
 
 bool CFaultReporter::MakeReportPath(const char* exePath, const char* tempDir, char* path,
@@ -337,20 +304,6 @@ const char* CFaultReporter::ExceptionCodeName(uint32_t code)
         std::snprintf(m_szExceptionText, sizeof m_szExceptionText, "%s", text ? text : "");
     }
     return m_szExceptionText;
-}
-
-// Kept apart from the sanitizers' own null checks, which would end the
-// process before the fault does.
-__attribute__((no_sanitize("undefined"))) void CFaultReporter::CrashIfTestAsks()
-{
-    const char* how = std::getenv("BRISOLDE_TEST_CRASH");
-    if (!how || std::strcmp(how, "null-write") != 0)
-        return;
-    // What a report shows of a frame: an int and a string.
-    int nAnswer = 42;
-    const char* pszWhat = "null-write";
-    volatile uintptr_t uTarget = 0;
-    *reinterpret_cast<volatile int*>(uTarget) = nAnswer + static_cast<int>(std::strlen(pszWhat));
 }
 
 // The signal handler: writes the report, then hands the signal on.

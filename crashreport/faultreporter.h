@@ -5,13 +5,15 @@
 // so the process still ends the way it would have.
 //
 // Threads: the handlers run on the crashing thread, on the stack set aside
-// for them (CThreadStack for threads other than the first). One thread writes
+// for them (crashstack: the reporter gives the first thread its stack, every
+// other thread of the program takes its own as it starts). One thread writes
 // at a time; a thread that crashes meanwhile waits for that report, which
 // normally ends the process, and one that crashes within seconds after it
 // hands its crash on unreported, since the first report is the one that
 // tells what happened.
 #pragma once
 
+#include "crashstack.h"
 #include "debughelp.h"
 
 #include <csignal>
@@ -49,6 +51,11 @@ public:
     // The report path for an executable and a temporary folder (null or empty
     // when none is set): false when it does not fit `size`.
     static bool MakeReportPath(const char* exePath, const char* tempDir, char* path, size_t size);
+    // The folder reports go to: TEMP, else TMPDIR (each when set and not
+    // empty), else `systemFolder` (/tmp) when it can be written; null for none,
+    // when the report goes beside the program.
+    static const char* TemporaryFolder(const char* temp, const char* tmpdir,
+                                       const char* systemFolder = "/tmp");
 
     // The exception code of a signal, as the report names it.
     static uint32_t ExceptionCodeFromSignal(int signal, const siginfo_t* detail,
@@ -59,28 +66,6 @@ public:
     // the offset in that segment; false when the address is in no module.
     static bool LocateInModule(uint64_t address, char* path, size_t pathSize, unsigned* section,
                                uint32_t* offset, uint64_t* moduleBase = nullptr);
-
-    // Gives the calling thread a stack of its own for the crash handlers while
-    // the object lives, so that a stack overflow on that thread is reported
-    // too (the thread that built the reporter has one already). Create it
-    // first thing in a thread's function; it must end on the same thread.
-    class CThreadStack
-    {
-    public:
-        CThreadStack();
-        ~CThreadStack();
-        CThreadStack(const CThreadStack&) = delete;
-        CThreadStack& operator=(const CThreadStack&) = delete;
-
-    private:
-        void* m_pStack = nullptr;
-        size_t m_nSize = 0;
-        stack_t m_previous{};
-    };
-
-    // Tests crash the program on purpose to read its report. Only they set
-    // BRISOLDE_TEST_CRASH to "null-write", so no user gets here by accident.
-    static void CrashIfTestAsks();
 
 private:
     static void OnSignal(int signal, siginfo_t* detail, void* context);
@@ -106,7 +91,10 @@ private:
         __attribute__((format(printf, 2, 3)));
     static void ReadOrFault(uint64_t address, void* value, size_t size);
     static bool IsReadableString(uint64_t address, char* text, size_t size);
+    // Formats one piece of the report and writes it whole; what is longer
+    // than the buffer is cut with kCutMarker, keeping its line end.
     static void ReportPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    static void ReportWrite(const char* text, size_t length);
     [[noreturn]] static void Fault();
 
     static constexpr size_t kPathSize = 4096 + 16;
@@ -116,9 +104,7 @@ private:
     static struct sigaction m_previousActions[kSignalCount];
     static bool m_bInstalled[kSignalCount];
     static std::terminate_handler m_pfnPreviousTerminate;
-    static stack_t m_previousAltStack;
-    static void* m_pAltStack;
-    static size_t m_nAltStackSize;
+    static crashstack::ScopedStack* m_pMainStack;
 
     static char m_szExePath[kPathSize];
     static char m_szReportPath[kPathSize];
@@ -129,7 +115,10 @@ private:
     static bool m_bTerminateReported;
     static bool m_bStackOverflow;
     static constexpr size_t kLineSize = 2048;
+    static constexpr size_t kPrintSize = 8192;
+    static constexpr char kCutMarker[] = " [...]";
     static char* m_pszLineStart;
+    static bool m_bLineCut;
     static uint64_t m_uFirstModuleAddress;
 
     static sigjmp_buf m_reportJump;

@@ -113,17 +113,42 @@ bool CFaultReporter::LocateInModule(uint64_t address, char* path, size_t pathSiz
     return true;
 }
 
+void CFaultReporter::ReportWrite(const char* text, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = ::write(m_hReportFile, text, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        text += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
 void CFaultReporter::ReportPrintf(const char* format, ...)
 {
-    static char buffer[1024];
+    static char buffer[kPrintSize];
     va_list args;
     va_start(args, format);
     const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
     if (length <= 0)
         return;
-    const size_t size = std::min(static_cast<size_t>(length), sizeof buffer - 1);
-    [[maybe_unused]] const ssize_t written = ::write(m_hReportFile, buffer, size);
+    if (static_cast<size_t>(length) < sizeof buffer) {
+        ReportWrite(buffer, static_cast<size_t>(length));
+        return;
+    }
+    // Cut: the marker says so, and the line still ends where it should, so
+    // that the next line is not glued to it.
+    size_t kept = sizeof buffer - 1;
+    if (buffer[kept - 1] == '\r')
+        --kept;
+    ReportWrite(buffer, kept);
+    ReportWrite(kCutMarker, sizeof kCutMarker - 1);
+    const size_t formatLength = std::strlen(format);
+    if (formatLength >= 2 && std::strcmp(format + formatLength - 2, "\r\n") == 0)
+        ReportWrite("\r\n", 2);
 }
 
 void CFaultReporter::WriteReport(const FaultInfo* info)
@@ -271,8 +296,18 @@ bool CFaultReporter::OnSymbol(const SymbolInfo* symbol, uint32_t, void* userCont
     current = symbol;
     m_bInVariable = 1;
     if (sigsetjmp(m_variableJump, 1) == 0) {
-        if (FormatVariable(current, static_cast<const StackFrame*>(userContext), line))
-            ReportPrintf("\t%s\r\n", line);
+        if (FormatVariable(current, static_cast<const StackFrame*>(userContext), line)) {
+            // Written whole, however long; one that did not fit the line
+            // buffer ends with the marker.
+            size_t length = std::strlen(line);
+            if (m_bLineCut && length > 0 && line[length - 1] == '\r')
+                --length;
+            ReportWrite("\t", 1);
+            ReportWrite(line, length);
+            if (m_bLineCut)
+                ReportWrite(kCutMarker, sizeof kCutMarker - 1);
+            ReportWrite("\r\n", 2);
+        }
     } else {
         ReportPrintf("Symbol %s\r\n", current->name);
     }
@@ -283,20 +318,25 @@ bool CFaultReporter::OnSymbol(const SymbolInfo* symbol, uint32_t, void* userCont
 char* CFaultReporter::Append(char* buffer, const char* format, ...)
 {
     const size_t used = static_cast<size_t>(buffer - m_pszLineStart);
-    if (used + 1 >= kLineSize)
+    if (used + 1 >= kLineSize) {
+        m_bLineCut = true;
         return buffer;
+    }
     va_list args;
     va_start(args, format);
     const int length = std::vsnprintf(buffer, kLineSize - used, format, args);
     va_end(args);
     if (length <= 0)
         return buffer;
+    if (static_cast<size_t>(length) > kLineSize - used - 1)
+        m_bLineCut = true;
     return buffer + std::min(static_cast<size_t>(length), kLineSize - used - 1);
 }
 
 bool CFaultReporter::FormatVariable(const SymbolInfo* symbol, const StackFrame* frame, char* buffer)
 {
     m_pszLineStart = buffer;
+    m_bLineCut = false;
     buffer[0] = '\0';
     char* end = buffer;
     if (symbol->flags & kSymFlagParameter)

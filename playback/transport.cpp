@@ -1,5 +1,7 @@
 #include "transport.h"
 
+#include "crashstack.h"
+
 #include "profile.h"
 #include "profilenames.h"
 
@@ -71,6 +73,7 @@ void CTransport::FreeDirectMusic()
 
 int CTransport::NotificationThreadProc()
 {
+    crashstack::prepareThisThread();
     // Only the queue is read here; the transport outlives the thread.
     music::NotificationQueue* queue = m_hNotifyEvent.get();
     while (queue->wait())
@@ -250,7 +253,7 @@ void CTransport::PlayMidi()
             StopMidi();
             return;
         }
-        if (m_pPort->download() != music::Result::Ok)
+        if (m_pPort->download(music::instrumentsPlayed(*m_pSegment)) != music::Result::Ok)
             return;
         m_bDownloaded = true;
     }

@@ -1,7 +1,10 @@
 // Crash reports, read line by line from programs that crash on purpose: the
 // test program of tests/crash in each way it can crash, and the player itself.
+#include "crashstack.h"
 #include "faultreporter.h"
+#include "profile.h"
 #include "testsupport.h"
+#include "transport.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +12,12 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <sys/syscall.h>
 
 #include <csignal>
 #include <ctime>
@@ -273,6 +281,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "crashOnThread()", true},
         CrashKind{"thread-recursion", "recursion", SIGSEGV,
                   "Exception code: C00000FD STACK_OVERFLOW", "crashRecursion(int)", true},
+        CrashKind{"audio-recursion", "recursion", SIGSEGV,
+                  "Exception code: C00000FD STACK_OVERFLOW", "crashRecursion(int)", true},
         CrashKind{"illegal", "illegal", SIGILL, "Exception code: C000001D ILLEGAL_INSTRUCTION",
                   "crashIllegal()", true},
         CrashKind{"breakpoint", "breakpoint", SIGTRAP, "Exception code: 80000003 BREAKPOINT",
@@ -442,6 +452,48 @@ TEST(CrashReportValues, EveryKindOfVariableIsShownAsItsTypeSays)
     EXPECT_EQ(report.lines.last(), "**** End Of Report");
 }
 
+// A variable longer than one write of the report is written whole; one
+// longer than the writer's line buffer is cut with a marker. Either way the
+// next variable starts a line of its own.
+TEST(CrashReportValues, LongVariableLinesAreWrittenWholeOrCutWithAMarker)
+{
+    QTemporaryDir temp;
+    const QByteArray tempPath = QFile::encodeName(temp.path());
+    run(QStringLiteral(CRASH_VICTIM), {QStringLiteral("null-write")},
+        {{"TEMP", tempPath.constData()}});
+    const Report report = readReport(temp.filePath(QStringLiteral("crashvictim.err")));
+    ASSERT_TRUE(report.exists());
+    const int globals = report.findExact("**** Global Variables");
+    ASSERT_NE(globals, -1);
+
+    QStringList members;
+    for (const char letter : QByteArray("ABCDEF")) {
+        for (int digit = 0; digit < 10; ++digit)
+            members
+                << QStringLiteral("\t\t nValue%1%2 = <0x0>").arg(QLatin1Char(letter)).arg(digit);
+    }
+    const int wide = report.findExact("\t(g_wide) WideRecord", globals);
+    ASSERT_NE(wide, -1);
+    EXPECT_EQ(report.lines.mid(wide + 1, members.size()), members);
+    EXPECT_EQ(report.lines.value(wide + 1 + int(members.size())), "");
+
+    const int wider = report.findExact("\t(g_wider) WiderRecord", globals);
+    ASSERT_NE(wider, -1);
+    const int cut = report.find(".* \\[\\.\\.\\.\\]", wider);
+    ASSERT_NE(cut, -1);
+    EXPECT_GT(cut - wider, int(members.size()));
+    for (int i = wider + 1; i < cut; ++i)
+        EXPECT_NE(report.find("\t\t( first| second|\t nValue[A-F][0-9] = <0x0>)", i), -1) << i;
+    EXPECT_EQ(report.find("\t\t( first| second|\t nValue[A-F][0-9] = <0x0>)", wider + 1),
+              wider + 1);
+
+    // Nothing glued: a variable's line never starts in the middle of another.
+    for (int i = globals; i < report.lines.size(); ++i)
+        EXPECT_LE(report.lines[i].indexOf(QStringLiteral("\t(")), 0)
+            << report.lines[i].toStdString();
+    EXPECT_NE(report.findExact("\t(g_nAfterWide) int = <0x7>", globals), -1);
+}
+
 TEST(CrashReportValues, ACallToNowhereShowsNoModuleAndTheCaller)
 {
     QTemporaryDir temp;
@@ -553,18 +605,38 @@ TEST(CrashReportPath, UnwritableTemporaryFolderGivesNoReportButTheCrashGoesOn)
     EXPECT_EQ(testsupport::readFile(file), "not a folder");
 }
 
-TEST(CrashReportPath, FallsBackToTmpdirAndThenToTheProgramsFolder)
+TEST(CrashReportPath, FallsBackToTmpdirThenToTmpThenToTheProgramsFolder)
 {
     QTemporaryDir folder;
-    // A dot in a folder's name, and a program name without an extension.
+    // A dot in a folder's name, and a program name without an extension, of
+    // its own so that its report in /tmp is known to be this one.
     QTemporaryDir dotted(QDir::tempPath() + QStringLiteral("/.brisolde-XXXXXX"));
-    const QString program = copyVictim(dotted);
+    const QString name =
+        QStringLiteral("crashvictim-%1").arg(QFileInfo(dotted.path()).fileName().mid(1));
+    const QString program = copyVictim(dotted, QString(), name);
     const QByteArray tmpdir = QFile::encodeName(folder.path());
     run(program, {QStringLiteral("abort")}, {{"TEMP", nullptr}, {"TMPDIR", tmpdir.constData()}});
-    EXPECT_TRUE(QFileInfo::exists(folder.filePath(QStringLiteral("crashvictim.err"))));
+    EXPECT_TRUE(QFileInfo::exists(folder.filePath(name + QStringLiteral(".err"))));
+    // A normal desktop sets neither: the system's temporary folder, not the
+    // program's own (which an installed program cannot write).
+    const QString inTmp = QStringLiteral("/tmp/") + name + QStringLiteral(".err");
     run(program, {QStringLiteral("abort")}, {{"TEMP", nullptr}, {"TMPDIR", nullptr}});
-    EXPECT_TRUE(QFileInfo::exists(program + QStringLiteral(".err")));
+    EXPECT_TRUE(QFileInfo::exists(inTmp));
+    EXPECT_FALSE(QFileInfo::exists(program + QStringLiteral(".err")));
+    QFile::remove(inTmp);
     EXPECT_TRUE(QFileInfo(program).isExecutable());
+
+    // The choice itself; without a writable system folder the report goes
+    // beside the program (MakeReportPath with no folder).
+    EXPECT_STREQ(CFaultReporter::TemporaryFolder("/a", "/b"), "/a");
+    EXPECT_STREQ(CFaultReporter::TemporaryFolder("", "/b"), "/b");
+    EXPECT_STREQ(CFaultReporter::TemporaryFolder(nullptr, "", "/tmp"), "/tmp");
+    EXPECT_EQ(CFaultReporter::TemporaryFolder(nullptr, nullptr, "/nonexistent/tmp"), nullptr);
+    const QString file = folder.filePath(QStringLiteral("a-file"));
+    ASSERT_TRUE(testsupport::writeFile(file, "not a folder"));
+    EXPECT_EQ(
+        CFaultReporter::TemporaryFolder(nullptr, nullptr, QFile::encodeName(file).constData()),
+        nullptr);
 }
 
 TEST(CrashReportCodes, SignalsMapToTheExceptionCodesOfTheReport)
@@ -586,6 +658,88 @@ TEST(CrashReportCodes, SignalsMapToTheExceptionCodesOfTheReport)
     EXPECT_STREQ(CFaultReporter::ExceptionCodeName(code(SIGTRAP, TRAP_BRKPT)), "BREAKPOINT");
     EXPECT_STREQ(CFaultReporter::ExceptionCodeName(code(SIGABRT, SI_TKILL)), "Aborted");
     EXPECT_STREQ(CFaultReporter::ExceptionCodeName(0x12345678), "");
+}
+
+namespace {
+
+// Which threads answered a signal on a crash-handler stack of their own.
+constexpr int kMaxThreads = 64;
+std::atomic<pid_t> g_askedThreads[kMaxThreads];
+std::atomic<int> g_onOwnStack[kMaxThreads]; // -1 not yet, 0 no, 1 yes
+
+void answerOnWhichStack(int, siginfo_t*, void*)
+{
+    const pid_t self = static_cast<pid_t>(::syscall(SYS_gettid));
+    stack_t stack{};
+    ::sigaltstack(nullptr, &stack);
+    const bool own = (stack.ss_flags & SS_ONSTACK) && stack.ss_size >= crashstack::kStackSize;
+    for (int i = 0; i < kMaxThreads; ++i) {
+        if (g_askedThreads[i].load() == self)
+            g_onOwnStack[i].store(own ? 1 : 0);
+    }
+}
+
+std::set<pid_t> threadsOfThisProcess()
+{
+    std::set<pid_t> threads;
+    for (const QString& name : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs))
+        if (const int tid = name.toInt(); tid > 0)
+            threads.insert(tid);
+    return threads;
+}
+
+} // namespace
+
+// The engine's threads - notification, scheduler and audio - each take a
+// stack of their own for the crash handlers as they start, so that a stack
+// overflow on any of them is reported too.
+TEST(CrashReportThreads, EveryEngineThreadHasAStackOfItsOwnForTheCrashHandlers)
+{
+    struct sigaction ask = {};
+    struct sigaction before = {};
+    ask.sa_sigaction = &answerOnWhichStack;
+    ask.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+    sigemptyset(&ask.sa_mask);
+    ASSERT_EQ(::sigaction(SIGUSR2, &ask, &before), 0);
+
+    const std::set<pid_t> existing = threadsOfThisProcess();
+    const framework::Profile profile;
+    CTransport::Options options;
+    options.ports.synthOutput = music::SynthOutput::SilentSink;
+    CTransport transport(profile, options);
+    ASSERT_TRUE(transport.InitDirectMusic());
+    // The synthesizer's port adds its own: the one that makes the synthesizer
+    // and its output (the silent sink), the SoundFont reader and the audio thread.
+    transport.EnumPorts();
+    ASSERT_TRUE(transport.CreateAndAddPort(transport.DefaultPortEntry()));
+    std::vector<pid_t> started;
+    for (const pid_t tid : threadsOfThisProcess()) {
+        if (!existing.count(tid))
+            started.push_back(tid);
+    }
+    EXPECT_GE(started.size(), 4u) << "notification, scheduler, audio and the port's own";
+    ASSERT_LE(started.size(), std::size_t(kMaxThreads));
+    // A thread just made may not have reached its first line: it is asked
+    // again until it answers on its own stack, or for ten seconds. One that
+    // has done its work and ended meanwhile has nothing left to report.
+    for (std::size_t i = 0; i < started.size(); ++i) {
+        g_askedThreads[i].store(started[i]);
+        for (int tries = 0; tries < 100; ++tries) {
+            g_onOwnStack[i].store(-1);
+            if (::syscall(SYS_tgkill, ::getpid(), started[i], SIGUSR2) != 0) {
+                g_onOwnStack[i].store(1);
+                break;
+            }
+            for (int wait = 0; wait < 1000 && g_onOwnStack[i].load() < 0; ++wait)
+                QThread::msleep(1);
+            if (g_onOwnStack[i].load() == 1)
+                break;
+            QThread::msleep(100);
+        }
+        EXPECT_EQ(g_onOwnStack[i].load(), 1) << "thread " << started[i];
+    }
+    transport.FreeDirectMusic();
+    ::sigaction(SIGUSR2, &before, nullptr);
 }
 
 TEST(CrashReportLifetime, TheHandlingBeforeIsPutBackAtExit)
@@ -618,7 +772,7 @@ TEST(CrashReportProgram, ThePlayerReportsItsOwnCrash)
                             {"BRISOLDE_TEST_CRASH", "null-write"},
                             {"QT_QPA_PLATFORM", "offscreen"}});
     expectEndedBy(status, SIGSEGV);
-    const Report report = readReport(temp.filePath(QStringLiteral("brisolde.err")));
+    const Report report = readReport(temp.filePath(QStringLiteral("brisolde-crashtest.err")));
     ASSERT_TRUE(report.exists());
     expectWholeReport(report, QStringLiteral("Exception code: C0000005 ACCESS_VIOLATION"));
     const QString program = QFileInfo(QStringLiteral(BRISOLDE_PROGRAM)).canonicalFilePath();
@@ -626,11 +780,10 @@ TEST(CrashReportProgram, ThePlayerReportsItsOwnCrash)
                           QRegularExpression::escape(program)),
               2);
     const int locals = report.findExact("**** Local Variables And Parameters");
-    const int crash = report.find(
-        kAddress + "  " + kAddress +
-            "  CFaultReporter::CrashIfTestAsks\\(\\)\\+[0-9A-F]+  \\S*faultreporter\\.cpp "
-            "line [0-9]+",
-        locals);
+    const int crash =
+        report.find(kAddress + "  " + kAddress +
+                        "  crashIfTestAsks\\(\\)\\+[0-9A-F]+  \\S*testcrash\\.cpp line [0-9]+",
+                    locals);
     ASSERT_NE(crash, -1);
     EXPECT_EQ(report.lines.mid(crash + 1, 3),
               QStringList({"\tLocal (how) = \"null-write\"", "\tLocal (nAnswer) int = <0x2A>",

@@ -128,18 +128,6 @@ TEST_F(ProfileTest, BadFilesGiveDefaultsWithoutCrashOrHang)
 
 TEST_F(ProfileTest, AFailedWriteIsReportedAndLeavesTheOldValue)
 {
-    // A profile that is not ours to parse is never overwritten.
-    QByteArray big("[Settings]\nAutoplay=0\n");
-    big.append(QByteArray(int(Profile::kMaxFileSize), 'x'));
-    ASSERT_TRUE(writeFile(path(), big));
-    EXPECT_FALSE(Profile(path()).writeInt("Settings", "Autoplay", 8));
-    EXPECT_EQ(readFile(path()).size(), big.size());
-
-    QTemporaryDir other;
-    const QString dirPath = other.path() + QStringLiteral("/App.ini");
-    QDir().mkpath(dirPath);
-    EXPECT_FALSE(Profile(dirPath).writeInt("Settings", "Autoplay", 8));
-
     // A read-only file, an unreadable file and a read-only folder, as a user
     // without special rights sees them.
     const QString readOnly = dir.path() + QStringLiteral("/ro/App.ini");
@@ -165,6 +153,186 @@ TEST_F(ProfileTest, AFailedWriteIsReportedAndLeavesTheOldValue)
     EXPECT_TRUE(ok);
     EXPECT_EQ(Profile(unreadable).getInt("Settings", "Loop", 8), 0)
         << "the unreadable file kept its old value";
+}
+
+namespace {
+
+struct WriterRun
+{
+    int exitCode = -1;
+    QStringList errorLines;
+};
+
+// Writes one value `count` times from a program of its own, as the player
+// would, and gives what it said on standard error.
+WriterRun writeFromProgram(const QString& file, int count)
+{
+    QProcess writer;
+    writer.start(QStringLiteral(PROFILE_WRITER),
+                 {file, QStringLiteral("Settings"), QStringLiteral("Loop"), QStringLiteral("0"),
+                  QString::number(count)});
+    WriterRun run;
+    if (!writer.waitForFinished(60000))
+        return run;
+    run.exitCode = writer.exitCode();
+    run.errorLines = QString::fromLocal8Bit(writer.readAllStandardError())
+                         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return run;
+}
+
+QByteArray symlinkTarget(const QString& path)
+{
+    char buffer[4096];
+    const ssize_t length =
+        ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer - 1);
+    return length < 0 ? QByteArray() : QByteArray(buffer, length);
+}
+
+} // namespace
+
+// Profiles kept as links, and files in the profile's place that a rewrite
+// would destroy, in the configuration folder of the test's own home.
+TEST(ProfileKeeping, WhatARewriteWouldDestroyIsMovedAsideAndLinksToCleanProfilesStay)
+{
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    const QString folder = config + QStringLiteral("/Tolvern Midi Applications");
+    const QString file = Profile::locationFor(QStringLiteral("Tolvern Midi Applications"),
+                                              QStringLiteral("Brisolde"));
+    const QString dotfiles = config + QStringLiteral("/dotfiles");
+    auto fresh = [&] {
+        QDir(folder).removeRecursively();
+        QDir(dotfiles).removeRecursively();
+        QDir().mkpath(folder);
+        QDir().mkpath(dotfiles);
+    };
+    auto link = [&](const QString& target) {
+        return ::symlink(QFile::encodeName(target).constData(),
+                         QFile::encodeName(file).constData()) == 0;
+    };
+    auto setAside = [&] {
+        return QDir(folder).entryInfoList({QStringLiteral("Brisolde.ini.unreadable-*")},
+                                          QDir::AllEntries | QDir::System | QDir::Hidden);
+    };
+
+    // A link to a clean profile in a dotfiles folder is written through.
+    fresh();
+    const QString clean = dotfiles + QStringLiteral("/brisolde.ini");
+    ASSERT_TRUE(
+        writeFile(clean, "[Settings]\nAutoplay=0\n\n[Recent%20File%20List]\nFile1=/m/a.mid\n"));
+    ASSERT_TRUE(link(clean));
+    EXPECT_EQ(Profile(file).getInt("Settings", "Autoplay", 8), 0);
+    WriterRun run = writeFromProgram(file, 2);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.errorLines, QStringList());
+    EXPECT_EQ(symlinkTarget(file), QFile::encodeName(clean)) << "the link stays a link";
+    EXPECT_EQ(Profile(clean).getInt("Settings", "Loop", 8), 0);
+    EXPECT_EQ(Profile(clean).getInt("Settings", "Autoplay", 8), 0);
+    EXPECT_EQ(Profile(clean).getString("Recent File List", "File1"), "/m/a.mid");
+    EXPECT_TRUE(setAside().isEmpty());
+
+    // A link to a copy of the password file: the copy stays byte for byte,
+    // the link is moved aside, and the program says so once.
+    fresh();
+    const QString passwd = dotfiles + QStringLiteral("/passwd");
+    const QByteArray passwdText =
+        "root:x:0:0:root:/root:/bin/bash\ndaemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n"
+        "ann:x:1000:1000:Ann,,,:/home/ann:/bin/bash\n";
+    ASSERT_TRUE(writeFile(passwd, passwdText));
+    ASSERT_TRUE(link(passwd));
+    EXPECT_EQ(Profile(file).getInt("Settings", "Loop", 8), 8);
+    run = writeFromProgram(file, 3);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(readFile(passwd), passwdText);
+    QFileInfoList aside = setAside();
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_TRUE(aside.first().isSymLink());
+    EXPECT_EQ(symlinkTarget(aside.first().filePath()), QFile::encodeName(passwd));
+    EXPECT_FALSE(QFileInfo(file).isSymLink());
+    EXPECT_EQ(Profile(file).getInt("Settings", "Loop", 8), 0);
+    ASSERT_EQ(run.errorLines.size(), 1) << run.errorLines.join('\n').toStdString();
+    EXPECT_TRUE(
+        run.errorLines.first().contains(QStringLiteral("is a symbolic link to a file that "
+                                                       "holds a line that is not a setting")))
+        << run.errorLines.first().toStdString();
+    EXPECT_TRUE(run.errorLines.first().contains(aside.first().filePath()));
+    EXPECT_TRUE(run.errorLines.first().contains(QStringLiteral("a new profile was started")));
+    // The new profile is clean: the next run writes into it and says nothing.
+    run = writeFromProgram(file, 1);
+    EXPECT_EQ(run.errorLines, QStringList());
+    EXPECT_EQ(setAside().size(), 1);
+
+    // Other places and contents: read as defaults without hanging, never
+    // overwritten, kept whole under the new name.
+    struct Case
+    {
+        const char* name;
+        std::function<bool()> make;
+        const char* reason;
+    };
+    QByteArray big("[Settings]\nLoop=8\n");
+    big.append(QByteArray(int(Profile::kMaxFileSize), 'x'));
+    const QByteArray commented = "; my own notes\n[Settings]\nLoop=8\n";
+    const std::vector<Case> cases{
+        {"fifo", [&] { return ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0; },
+         "is a FIFO"},
+        {"directory", [&] { return QDir().mkpath(file + QStringLiteral("/inside")); },
+         "is a directory"},
+        {"link to a fifo",
+         [&] {
+             const QString fifo = dotfiles + QStringLiteral("/fifo");
+             return ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0 && link(fifo);
+         },
+         "is a symbolic link to a FIFO"},
+        {"link to nothing", [&] { return link(dotfiles + QStringLiteral("/gone.ini")); },
+         "is a symbolic link to nothing"},
+        {"larger than 1 MiB", [&] { return writeFile(file, big); }, "is a file larger than 1 MiB"},
+        {"comment", [&] { return writeFile(file, commented); }, "holds a comment (line 1)"},
+        {"twice", [&] { return writeFile(file, "[Settings]\nLoop=8\nLoop=0\n"); },
+         "gives a setting twice (line 3)"},
+        {"not UTF-8", [&] { return writeFile(file, "[Settings]\nName=caf\xe9\n"); },
+         "holds text that is not UTF-8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fresh();
+        ASSERT_TRUE(c.make());
+        EXPECT_EQ(Profile(file).getInt("Settings", "Loop", 7), 7);
+        const QByteArray before = QFileInfo(file).isFile() ? readFile(file) : QByteArray();
+        run = writeFromProgram(file, 2);
+        EXPECT_EQ(run.exitCode, 0);
+        ASSERT_EQ(run.errorLines.size(), 1);
+        EXPECT_TRUE(run.errorLines.first().contains(QLatin1String(c.reason)))
+            << run.errorLines.first().toStdString();
+        aside = setAside();
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_EQ(aside.first().isFile() ? readFile(aside.first().filePath()) : QByteArray(),
+                  before);
+        EXPECT_EQ(Profile(file).getInt("Settings", "Loop", 8), 0);
+    }
+
+    // Two copies of the program meeting the same bad profile: it is moved
+    // aside once, and what both write is kept.
+    fresh();
+    ASSERT_TRUE(writeFile(file, commented));
+    QProcess first;
+    QProcess second;
+    for (auto [writer, entry] : {std::pair{&first, "First"}, std::pair{&second, "Second"}})
+        writer->start(QStringLiteral(PROFILE_WRITER),
+                      {file, QStringLiteral("Settings"), QLatin1String(entry), QStringLiteral("1"),
+                       QStringLiteral("20")});
+    ASSERT_TRUE(first.waitForFinished(60000));
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_EQ(second.exitCode(), 0);
+    const QStringList said =
+        QString::fromLocal8Bit(first.readAllStandardError() + second.readAllStandardError())
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(said.size(), 1);
+    ASSERT_EQ(setAside().size(), 1);
+    EXPECT_EQ(readFile(setAside().first().filePath()), commented);
+    EXPECT_EQ(Profile(file).getInt("Settings", "First", 0), 1);
+    EXPECT_EQ(Profile(file).getInt("Settings", "Second", 0), 1);
+    fresh();
 }
 
 TEST_F(ProfileTest, TwoRunningCopiesLoseNothingAndTheLastWriteWins)

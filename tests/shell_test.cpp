@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -19,6 +20,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
+#include <tuple>
+#include <vector>
+
+// Texts in failure messages as text.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -119,41 +128,182 @@ TEST(Shell, PathsThatDesktopsCannotRunFromGoThroughALink)
     std::filesystem::remove_all(QFile::encodeName(dir.path()).toStdString());
 }
 
-TEST(Shell, TheDocumentTypeBecomesTheDefaultOnlyWhereNoneIsSet)
+namespace {
+
+// Sets environment variables for one scope and puts the old values back.
+class ScopedEnvironment
 {
-    QFile::remove(shell::userMimeAppsFile());
-    shell::DocumentType type{QStringLiteral("brisolde.desktop"),
-                             QStringLiteral("Brisolde"),
-                             QStringLiteral("Qorvel Document"),
-                             QStringLiteral("audio/midi"),
-                             QStringLiteral("/usr/bin/brisolde"),
-                             QStringLiteral("brisolde"),
-                             QString()};
-    ASSERT_TRUE(shell::registerDocumentType(type));
-    EXPECT_EQ(shell::defaultApplication(QStringLiteral("audio/midi")),
-              QStringLiteral("brisolde.desktop"));
-    if (!QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty()) {
-        EXPECT_EQ(
-            run(QStringLiteral("xdg-mime"),
-                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("audio/midi")}),
-            QStringLiteral("brisolde.desktop"));
+public:
+    ScopedEnvironment(std::initializer_list<std::pair<const char*, QByteArray>> values)
+    {
+        for (const auto& [name, value] : values) {
+            m_saved.emplace_back(name, qEnvironmentVariableIsSet(name), qgetenv(name));
+            if (value.isNull())
+                qunsetenv(name);
+            else
+                qputenv(name, value);
+        }
+    }
+    ~ScopedEnvironment()
+    {
+        for (const auto& [name, wasSet, value] : m_saved) {
+            if (wasSet)
+                qputenv(name, value);
+            else
+                qunsetenv(name);
+        }
     }
 
-    // Another program's default stays, and so do the file's other lines.
+private:
+    std::vector<std::tuple<const char*, bool, QByteArray>> m_saved;
+};
+
+struct GioAnswer
+{
+    QString defaultId;
+    QStringList offered; // registered and recommended applications
+};
+
+// What GIO-based file managers see for `mimeType`.
+GioAnswer askGio(const QString& mimeType)
+{
+    GioAnswer answer;
+    const QStringList lines =
+        run(QStringLiteral("gio"), {QStringLiteral("mime"), mimeType}).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        if (line.startsWith(QStringLiteral("Default application")))
+            answer.defaultId = line.section(QStringLiteral(": "), 1).trimmed();
+        else if (line.startsWith(QLatin1Char('\t')))
+            answer.offered << line.trimmed();
+    }
+    return answer;
+}
+
+QString askXdgMime(const QString& mimeType)
+{
+    return run(QStringLiteral("xdg-mime"),
+               {QStringLiteral("query"), QStringLiteral("default"), mimeType});
+}
+
+} // namespace
+
+// The default is decided as `xdg-mime query default` sees it, in a desktop
+// made by the test alone (its own XDG_DATA_DIRS and XDG_CONFIG_DIRS): with no
+// other player, with another player known only from the desktop database,
+// and with a default the user chose. The verb is offered by GIO in each.
+TEST(Shell, TheDocumentTypeBecomesTheDefaultOnlyWhereNoneIsSet)
+{
+    const bool tools =
+        !QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty() &&
+        !QStandardPaths::findExecutable(QStringLiteral("gio")).isEmpty() &&
+        !QStandardPaths::findExecutable(QStringLiteral("update-desktop-database")).isEmpty();
+    QTemporaryDir dir;
+    const QString system = dir.filePath(QStringLiteral("share"));
+    const ScopedEnvironment environment{
+        {"XDG_DATA_DIRS", QFile::encodeName(system)},
+        {"XDG_CONFIG_DIRS", QFile::encodeName(dir.filePath(QStringLiteral("etc")))},
+        {"XDG_CURRENT_DESKTOP", QByteArray()},
+        {"XDG_MENU_PREFIX", QByteArray()},
+        {"KDE_SESSION_VERSION", QByteArray()}};
+    const QString mime = QStringLiteral("audio/midi");
+    const QString program = QCoreApplication::applicationFilePath();
+    // Another player: any installed program will do.
+    const QByteArray other =
+        QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("sh")));
+    const shell::DocumentType type{QStringLiteral("brisolde.desktop"),
+                                   QStringLiteral("Brisolde"),
+                                   QStringLiteral("Qorvel Document"),
+                                   mime,
+                                   program,
+                                   QStringLiteral("brisolde"),
+                                   QString()};
+    const shell::Verb verb{QStringLiteral("kestrune.desktop"),
+                           QStringLiteral("Play using Brisolde"), mime, program,
+                           QStringLiteral("brisolde")};
+    auto fresh = [&] {
+        QFile::remove(shell::userMimeAppsFile());
+        QDir(applications()).removeRecursively();
+        QDir(system).removeRecursively();
+    };
+    // Two starts of the program: the document type, then the verb.
+    auto start = [&] {
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_TRUE(shell::registerDocumentType(type));
+            ASSERT_TRUE(shell::registerVerb(verb));
+        }
+    };
+    auto expectVerbOffered = [&] {
+        const QString text = QString::fromUtf8(testsupport::readFile(shell::userMimeAppsFile()));
+        EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral(
+            "\\[Added Associations\\]\n([^[]*\n)?audio/midi=kestrune\\.desktop;\n"))))
+            << text.toStdString();
+        if (tools) {
+            EXPECT_TRUE(askGio(mime).offered.contains(verb.desktopId));
+        }
+    };
+
+    // No other player: ours becomes the default.
+    fresh();
+    start();
+    EXPECT_EQ(shell::defaultApplication(mime), type.desktopId);
+    expectVerbOffered();
+    if (tools) {
+        EXPECT_EQ(askXdgMime(mime), type.desktopId);
+        EXPECT_EQ(askGio(mime).defaultId, type.desktopId);
+    }
+
+    // Another player, known from the desktop database's cache: it stays the
+    // default, for xdg-mime and GIO alike, after any number of starts.
+    fresh();
+    ASSERT_TRUE(testsupport::writeFile(system + QStringLiteral("/applications/timidity.desktop"),
+                                       "[Desktop Entry]\nType=Application\nName=TiMidity\nExec=" +
+                                           other + " %f\nMimeType=audio/midi;\n"));
+    ASSERT_TRUE(testsupport::writeFile(system + QStringLiteral("/applications/mimeinfo.cache"),
+                                       "[MIME Cache]\naudio/midi=timidity.desktop;\n"));
+    if (tools) {
+        EXPECT_EQ(askXdgMime(mime), QStringLiteral("timidity.desktop"));
+    }
+    start();
+    EXPECT_EQ(shell::defaultApplication(mime), QStringLiteral("timidity.desktop"));
+    expectVerbOffered();
+    if (tools) {
+        EXPECT_EQ(askXdgMime(mime), QStringLiteral("timidity.desktop"));
+        EXPECT_EQ(askGio(mime).defaultId, QStringLiteral("timidity.desktop"));
+        EXPECT_TRUE(askGio(mime).offered.contains(type.desktopId));
+    }
+
+    // A default the user chose stays, and so do the file's other lines.
+    fresh();
+    ASSERT_TRUE(testsupport::writeFile(system + QStringLiteral("/applications/timidity.desktop"),
+                                       "[Desktop Entry]\nType=Application\nName=TiMidity\nExec=" +
+                                           other + " %f\nMimeType=audio/midi;\n"));
     ASSERT_TRUE(testsupport::writeFile(shell::userMimeAppsFile(),
                                        "[Added Associations]\naudio/x-wav=other.desktop;\n\n"
                                        "[Default Applications]\naudio/midi=timidity.desktop;\n"));
-    ASSERT_TRUE(shell::registerDocumentType(type));
+    start();
     const QString text = QString::fromUtf8(testsupport::readFile(shell::userMimeAppsFile()));
-    EXPECT_TRUE(text.contains(QStringLiteral("audio/midi=timidity.desktop;")));
+    EXPECT_TRUE(text.contains(QStringLiteral("audio/midi=timidity.desktop;\n")))
+        << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("audio/x-wav=other.desktop;")));
     EXPECT_FALSE(text.contains(QStringLiteral("brisolde.desktop")));
+    expectVerbOffered();
+    if (tools) {
+        EXPECT_EQ(askXdgMime(mime), QStringLiteral("timidity.desktop"));
+    }
 
     // Unregistering takes away only what is ours.
     ASSERT_TRUE(shell::unregisterDocumentType(type));
-    EXPECT_TRUE(QString::fromUtf8(testsupport::readFile(shell::userMimeAppsFile()))
-                    .contains(QStringLiteral("timidity.desktop")));
+    ASSERT_TRUE(shell::unregisterVerb(verb));
+    const QString after = QString::fromUtf8(testsupport::readFile(shell::userMimeAppsFile()));
+    EXPECT_TRUE(after.contains(QStringLiteral("audio/midi=timidity.desktop;")));
+    EXPECT_TRUE(after.contains(QStringLiteral("audio/x-wav=other.desktop;")));
+    EXPECT_FALSE(after.contains(QStringLiteral("kestrune.desktop")));
     EXPECT_FALSE(QFile::exists(applications() + QStringLiteral("/brisolde.desktop")));
+    EXPECT_FALSE(QFile::exists(applications() + QStringLiteral("/kestrune.desktop")));
+    if (tools) {
+        EXPECT_FALSE(askGio(mime).offered.contains(verb.desktopId));
+    }
+    fresh();
 }
 
 TEST(Shell, MidiFilesHaveATypeAndTheProgramRegistersItsVerbForIt)

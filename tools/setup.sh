@@ -29,7 +29,7 @@ packages=(
     libfluidsynth-dev timgm6mb-soundfont libasound2-dev libdw-dev libunwind-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev python3-mido midicsv smf-utils fluidsynth time
-    xvfb xauth fonts-dejavu-core locales
+    xvfb xauth x11-utils fonts-dejavu-core locales
     # the virtual machine with a real ALSA sequencer (tests labelled "alsa")
     qemu-system-x86 busybox-static alsa-utils
     desktop-file-utils xdg-utils libglib2.0-bin shared-mime-info

@@ -338,8 +338,8 @@ bool IPFrameWnd::OnCmdMsg(int id, framework::CommandKind kind, framework::CmdUI*
         return true;
     // The document's frame carries the document's commands (and passes on
     // to the application).
-    if (m_pDocFrame && m_pDocFrame != this)
-        return m_pDocFrame->OnCmdMsg(id, kind, ui);
+    if (framework::FrameWnd* docFrame = m_pDocFrame.data(); docFrame && docFrame != this)
+        return docFrame->OnCmdMsg(id, kind, ui);
     framework::WinApp* app = framework::WinApp::instance();
     return app && app->OnCmdMsg(id, kind, ui);
 }

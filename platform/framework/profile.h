@@ -1,6 +1,16 @@
 // The per-user profile: named integer and string values in sections of an INI
 // file. Nothing is kept in memory: every read goes to the file and every write
 // reaches the file before it returns, so another running copy sees it at once.
+//
+// A write rewrites the whole file, so it must never meet a file whose content
+// the rewrite would lose. A profile (or the target of a symbolic link to it)
+// that is not a regular file, is larger than kMaxFileSize or holds a line the
+// INI format as written here cannot carry (a comment, a line that is not a
+// setting, a setting given twice, text that is not UTF-8) reads as all
+// defaults, and before the first write it is moved aside - the link itself,
+// never its target - as "<name>.unreadable-<YYYYMMDD-HHMMSS>"; a new profile
+// starts, and standard error says so once. A link to a clean profile is
+// written through, so a profile kept in a dotfiles folder stays there.
 #pragma once
 
 #include <QString>
@@ -46,6 +56,9 @@ public:
     // Largest profile file that is read at all; a bigger one is not ours to parse.
     static constexpr qint64 kMaxFileSize = 1 << 20;
 
+    // What the name of a profile that was moved aside adds to the profile's name.
+    static constexpr char kSetAsideInfix[] = ".unreadable-";
+
 private:
     enum class Access
     {
@@ -53,6 +66,9 @@ private:
         Write
     };
     bool usable(Access access) const;
+    // Moves a profile that a write would damage out of the way; false when it
+    // is still there.
+    bool setAside() const;
 
     QString m_filePath;
 };

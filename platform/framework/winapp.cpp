@@ -11,6 +11,16 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <errno.h> // errno, program_invocation_short_name
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
 
 namespace framework {
 namespace {
@@ -29,6 +39,107 @@ QString dialogFilter(const QString& name, const QString& extension)
             pattern += c;
     }
     return name + QStringLiteral(" (") + pattern + QLatin1Char(')');
+}
+
+// The signals that end a session (a logout, a closed terminal, Ctrl+C or a
+// plain kill) reach the event loop through a pipe: the handler only writes
+// the signal's number, which is safe in a signal handler, and the loop reads
+// it and ends the program as File > Exit does.
+class EndSignals
+{
+public:
+    explicit EndSignals(WinApp* app)
+    {
+        s_interrupted = 0;
+        s_handled = false;
+        if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        m_notifier = std::make_unique<QSocketNotifier>(s_pipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [app] {
+            char numbers[64];
+            bool any = false;
+            while (::read(s_pipe[0], numbers, sizeof numbers) > 0)
+                any = true;
+            if (any && !s_handled) {
+                s_handled = true;
+                app->OnEndSignal();
+            }
+        });
+        struct sigaction action = {};
+        action.sa_handler = &EndSignals::onSignal;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < std::size(kSignals); ++i)
+            m_installed[i] = ::sigaction(kSignals[i], &action, &m_previous[i]) == 0;
+    }
+
+    ~EndSignals()
+    {
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            if (m_installed[i])
+                ::sigaction(kSignals[i], &m_previous[i], nullptr);
+        }
+        m_notifier.reset();
+        for (int& fd : s_pipe) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+    }
+
+    EndSignals(const EndSignals&) = delete;
+    EndSignals& operator=(const EndSignals&) = delete;
+
+private:
+    static void onSignal(int signal)
+    {
+        const int savedErrno = errno;
+        // Ctrl+C pressed again while the first one is still being handled:
+        // the user insists, and the program ends at once.
+        if (signal == SIGINT && s_interrupted) {
+            ::signal(SIGINT, SIG_DFL);
+            ::raise(SIGINT);
+        }
+        if (signal == SIGINT)
+            s_interrupted = 1;
+        const char number = static_cast<char>(signal);
+        [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &number, 1);
+        errno = savedErrno;
+    }
+
+    static constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+    static inline int s_pipe[2] = {-1, -1};
+    static inline volatile sig_atomic_t s_interrupted = 0;
+    static inline bool s_handled = false;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_previous[std::size(kSignals)] = {};
+    bool m_installed[std::size(kSignals)] = {};
+};
+
+// exit() called while Run runs (the display went away): two hooks, since
+// exit handlers run in the reverse order of their making and each may only
+// use what was made before it. The one made after the start-up runs first and
+// may use everything the start-up made (the profile's file access); the one
+// made before the start-up covers an exit during it.
+WinApp* g_runningApp = nullptr;
+bool g_inEventLoop = false;
+
+bool onMainThread()
+{
+    return QCoreApplication::instance() &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+void onExitDuringStartUp(int status, void*)
+{
+    if (g_runningApp && onMainThread())
+        std::exchange(g_runningApp, nullptr)->EndAfterExitCall(status, false);
+}
+
+void onExitDuringEventLoop(int status, void*)
+{
+    if (g_runningApp && g_inEventLoop && onMainThread())
+        std::exchange(g_runningApp, nullptr)->EndAfterExitCall(status, true);
 }
 
 } // namespace
@@ -96,15 +207,46 @@ int WinApp::ExitInstance()
 
 int WinApp::Run()
 {
+    // From the start: a signal that comes while the program starts up is
+    // carried out as soon as the event loop runs.
+    const EndSignals endSignals(this);
+    static const bool startUpHooked = ::on_exit(&onExitDuringStartUp, nullptr) == 0;
+    (void)startUpHooked;
+    g_runningApp = this;
     int result = 0;
-    if (InitInstance())
+    if (InitInstance()) {
+        static const bool loopHooked = ::on_exit(&onExitDuringEventLoop, nullptr) == 0;
+        (void)loopHooked;
+        g_inEventLoop = true;
         result = QApplication::exec();
-    else
+        g_inEventLoop = false;
+    } else {
         result = m_quitCode;
+    }
+    g_runningApp = nullptr;
     if (m_pDocTemplate)
         m_pDocTemplate->CloseAllDocuments();
     const int exitCode = ExitInstance();
     return result != 0 ? result : exitCode;
+}
+
+void WinApp::OnEndSignal()
+{
+    if (m_pMainWnd)
+        m_pMainWnd->sendCommand(ID_APP_EXIT);
+    // Also ends the loops of modal dialogs and a run without a main window.
+    QCoreApplication::exit(0);
+}
+
+void WinApp::EndAfterExitCall(int status, bool saveSettings)
+{
+    std::fprintf(stderr, "%s: the connection to the display was lost, so the program ends.\n",
+                 program_invocation_short_name);
+    OnExitWhileRunning();
+    if (saveSettings)
+        ExitInstance();
+    std::fflush(nullptr);
+    ::_exit(status);
 }
 
 void WinApp::PostQuitMessage(int exitCode)

@@ -42,11 +42,27 @@ public:
     virtual bool InitInstance();
     virtual int ExitInstance();
     // InitInstance, then the event loop while it returned true, then the frame
-    // is destroyed and ExitInstance runs. Needs a QApplication.
+    // is destroyed and ExitInstance runs. Needs a QApplication. SIGTERM, SIGINT
+    // and SIGHUP end the program the way File > Exit does (OnEndSignal).
     int Run();
     // Ends the event loop with `exitCode`; before it runs, the status Run
     // returns when InitInstance fails.
     void PostQuitMessage(int exitCode);
+
+    // A request to end from outside (a signal, handed into the event loop):
+    // File > Exit, and every event loop running, a modal dialog's too, ends.
+    virtual void OnEndSignal();
+
+    // exit() was called while the program ran (Qt, or the X library under
+    // it, does so when the connection to the display breaks). The program
+    // stops what must not be cut off (OnExitWhileRunning), saves the session's
+    // settings as ExitInstance does when the event loop had started, and ends
+    // at once with `status`: the windows, and whatever the start-up made, are
+    // left alone, as the display they belong to is gone and their clean-up may
+    // have begun already.
+    [[noreturn]] void EndAfterExitCall(int status, bool saveSettings);
+    // What must not be cut off by such an end; nothing here.
+    virtual void OnExitWhileRunning() {}
 
     // From here on the profile lives in "<config>/<company>/<application title>.ini".
     void SetRegistryKey(const char* company);

@@ -1,7 +1,10 @@
 #include "performance.h"
 
+#include "crashstack.h"
+
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <chrono>
 
 namespace music {
@@ -12,6 +15,12 @@ namespace {
 constexpr std::int64_t kIdleTicks = 24;
 constexpr std::int64_t kIdleMicroseconds = 15625;
 constexpr std::int64_t kAliveCheckInterval = 100000;
+// A pass hands over the messages of this stretch beyond the lookahead's edge.
+constexpr std::int64_t kRefill = 30000;
+// The scheduler thread sleeps at least this long between passes, and this long
+// when the port's queue was full.
+constexpr std::int64_t kShortestWait = 1000;
+constexpr std::int64_t kRetryWhenFull = 2000;
 
 std::int64_t steadyMicroseconds()
 {
@@ -21,6 +30,53 @@ std::int64_t steadyMicroseconds()
 }
 
 } // namespace
+
+std::vector<Instrument> instrumentsPlayed(const Segment& segment)
+{
+    // Each channel starts on program 0 of bank 0; the General MIDI System On
+    // message puts every channel back there.
+    std::array<Instrument, 16> current{};
+    auto reset = [&current] {
+        for (std::size_t c = 0; c < current.size(); ++c)
+            current[c] = Instrument{0, 0, c == 9};
+    };
+    reset();
+    std::vector<Instrument> played;
+    std::bitset<2 * 128 * 128> seen;
+    for (const Event& e : segment.events()) {
+        if (e.status() == 0xF0) {
+            const MessageBytes bytes = segment.bytes(e);
+            if (bytes.size() >= 5 && bytes[1] == 0x7E && bytes[3] == 0x09 && bytes[4] == 0x01)
+                reset();
+            continue;
+        }
+        if (!e.isChannel())
+            continue;
+        Instrument& channel = current[e.status() & 0x0F];
+        switch (e.status() & 0xF0) {
+        case 0x90: {
+            const std::size_t key =
+                (channel.percussion ? 128 * 128 : 0) + channel.bank * 128u + channel.program;
+            if (e.data2() != 0 && !seen.test(key)) {
+                seen.set(key);
+                played.push_back(channel);
+            }
+            break;
+        }
+        case 0xB0:
+            if (e.data1() == 0)
+                channel.bank = e.data2();
+            break;
+        case 0xC0:
+            channel.program = e.data1();
+            break;
+        default:
+            break;
+        }
+    }
+    std::sort(played.begin(), played.end());
+    return played;
+}
 
 Result SegmentState::GetSeek(MusicTime& seek) const
 {
@@ -52,7 +108,10 @@ Result Performance::Init()
     m_anchorTime = 0;
     if (m_clockKind == Clock::RealTime) {
         m_stopScheduler = false;
-        m_scheduler = std::thread([this] { schedulerLoop(); });
+        m_scheduler = std::thread([this] {
+            crashstack::prepareThisThread();
+            schedulerLoop();
+        });
     }
     return Result::Ok;
 }
@@ -208,11 +267,7 @@ Result Performance::PlaySegment(const std::shared_ptr<Segment>& segment, std::ui
         in.endClock =
             in.startClock + std::int64_t(lengthReal - std::min(lengthReal, in.startRealOffset));
         in.endTime = startTime + (segment->length() - in.startPoint);
-        const auto events = segment->events();
-        in.nextEvent =
-            std::size_t(std::lower_bound(events.begin(), events.end(), in.startPoint,
-                                         [](const Event& e, MusicTime t) { return e.time() < t; }) -
-                        events.begin());
+        in.nextEvent = segment->indexAt(in.startPoint);
         in.state = std::make_shared<SegmentState>();
         in.state->m_id = m_nextInstanceId++;
         in.state->m_startTime = startTime;
@@ -361,30 +416,42 @@ void Performance::pump()
     pumpLocked();
 }
 
-void Performance::pumpLocked()
+Performance::NextPass Performance::pumpLocked()
 {
     if (!m_port || !m_instance)
-        return;
+        return {};
     const std::int64_t now = clockLocked();
     Instance& in = *m_instance;
     if (!in.chased) {
-        for (const auto& message : chaseMessages(in))
-            m_port->schedule(in.startClock, message);
+        in.chase = chaseMessages(in);
         in.chased = true;
     }
+    // A message the port cannot take now stays next in line: nothing is
+    // skipped, the next pass starts with it.
+    bool full = false;
+    auto handOver = [this, &full](std::int64_t at, std::span<const std::uint8_t> message) {
+        const Result result = m_port->schedule(at, message);
+        full = result == Result::Failed;
+        return !full;
+    };
+    while (in.nextChase < in.chase.size() && handOver(in.startClock, in.chase[in.nextChase]))
+        ++in.nextChase;
     const Segment& segment = *in.segment;
     const auto events = segment.events();
     const std::int64_t horizon = now + kLookahead;
-    bool failed = false;
-    while (in.nextEvent < events.size()) {
+    std::int64_t nextDue = in.endClock;
+    while (!full && in.nextEvent < events.size()) {
         const Event& e = events[in.nextEvent];
         if (!e.isMeta() && e.status() != 0xF7) {
             const std::int64_t at =
                 in.startClock + std::int64_t(segment.realTime(e) - in.startRealOffset);
-            if (at > horizon)
+            if (at > horizon) {
+                nextDue = at;
                 break;
+            }
             const MessageBytes bytes = segment.bytes(e);
-            failed |= m_port->schedule(at, {bytes.data(), bytes.size()}) == Result::Failed;
+            if (!handOver(at, {bytes.data(), bytes.size()}))
+                break;
         }
         ++in.nextEvent;
     }
@@ -392,27 +459,49 @@ void Performance::pumpLocked()
         in.startPosted = true;
         post(SegmentOption::Start, in.state->m_id, in.startClock);
     }
-    if (failed || now - m_lastAliveCheck >= kAliveCheckInterval) {
+    if (full || now - m_lastAliveCheck >= kAliveCheckInterval) {
         m_lastAliveCheck = now;
         if (!m_port->isAlive()) {
             // The device went away while playing: the playing ends there.
             endInstanceLocked(SegmentOption::Abort, now);
-            return;
+            return {};
         }
     }
-    if (now >= in.endClock)
+    // The end comes once its time has come and everything has been handed over.
+    const bool allHandedOver = in.nextChase == in.chase.size() && in.nextEvent == events.size();
+    if (allHandedOver && now >= in.endClock) {
         endInstanceLocked(SegmentOption::End, in.endClock);
+        return {};
+    }
+    NextPass next;
+    next.playing = true;
+    next.portFull = full;
+    // Wake when the next message comes within reach of the lookahead (less a
+    // margin, so that each pass hands over a stretch rather than one message),
+    // for the start notification, for the end, and for the next check that
+    // the device is still there.
+    next.clock = std::min({allHandedOver ? in.endClock : nextDue - kLookahead + kRefill,
+                           in.startPosted ? in.endClock : in.startClock, in.endClock,
+                           m_lastAliveCheck + kAliveCheckInterval});
+    return next;
 }
 
 void Performance::schedulerLoop()
 {
     std::unique_lock lock(m_mutex);
     while (!m_stopScheduler) {
-        pumpLocked();
-        // A few milliseconds between passes while playing keeps the port's
-        // queue well ahead of its clock; idle, the pass is only a safety net.
-        m_wake.wait_for(lock,
-                        m_instance ? std::chrono::milliseconds(5) : std::chrono::milliseconds(50));
+        const NextPass next = pumpLocked();
+        if (!next.playing) {
+            // Nothing to play: sleep until PlaySegment() or CloseDown() wakes us.
+            m_wake.wait(lock);
+            continue;
+        }
+        // A full port drains as it plays: look again soon.
+        const std::int64_t wait =
+            next.portFull ? kRetryWhenFull
+                          : std::clamp<std::int64_t>(next.clock - clockLocked(), kShortestWait,
+                                                     kAliveCheckInterval);
+        m_wake.wait_for(lock, std::chrono::microseconds(wait));
     }
 }
 

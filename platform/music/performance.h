@@ -2,13 +2,18 @@
 // (768 ticks per quarter note) and tells about segments that start, end or
 // are stopped.
 //
+// No message is ever dropped: when the port's queue is full the performance
+// holds back and hands the rest over as the queue drains, catching up on
+// time, and a playing ends only once all of it has gone to the port.
+//
 // Threads: the control operations come from the user-interface thread. With
 // the real-time clock a scheduler thread of the performance hands the
 // playing segment's messages to the port a little ahead of their time and
-// notices the segment's end. With the offline clock there is no thread: the
-// caller calls pump() before it renders each stretch of audio. One mutex
-// guards the performance's state between those two; the port's own audio
-// thread never takes it.
+// notices the segment's end; it sleeps until the next message is due (or
+// the port has room again), and without a playing until it is given one.
+// With the offline clock there is no thread: the caller calls pump() before
+// it renders each stretch of audio. One mutex guards the performance's state
+// between those two; the port's own audio thread never takes it.
 #pragma once
 
 #include "notificationqueue.h"
@@ -29,6 +34,9 @@
 namespace music {
 
 class Performance;
+
+// The instruments `segment` plays notes with, each once, in order.
+std::vector<Instrument> instrumentsPlayed(const Segment& segment);
 
 // One playing of a segment.
 class SegmentState
@@ -94,9 +102,9 @@ public:
     // Sends a system exclusive message ahead of everything queued.
     Result SendSysEx(std::span<const std::uint8_t> message);
 
-    // Offline clock: hands over the messages due up to the lookahead and
-    // posts the notifications that are due. (The scheduler thread does the
-    // same with the real-time clock.)
+    // Offline clock: hands over the messages due up to the lookahead (as many
+    // as the port takes) and posts the notifications that are due. (The
+    // scheduler thread does the same with the real-time clock.)
     void pump();
     // The port's clock, or the performance's own when no port is there.
     std::int64_t clockTime();
@@ -114,14 +122,24 @@ private:
         std::int64_t endClock = 0;         // port time of the end
         std::uint64_t startRealOffset = 0; // real time of the start point in the piece
         std::size_t nextEvent = 0;
+        // The state in force at the start point, sent first.
+        std::vector<std::vector<std::uint8_t>> chase;
+        std::size_t nextChase = 0;
         bool chased = false;
         bool startPosted = false;
+    };
+    // What the scheduler thread waits for after a pass.
+    struct NextPass
+    {
+        bool playing = false;
+        bool portFull = false;
+        std::int64_t clock = 0; // the port time of the next thing to do
     };
 
     std::int64_t clockLocked() const;
     MusicTime musicTimeLocked(std::int64_t clock) const;
     std::int64_t clockOfIdleMusicTime(MusicTime time) const;
-    void pumpLocked();
+    NextPass pumpLocked();
     void endInstanceLocked(SegmentOption option, std::int64_t clock);
     void post(SegmentOption option, std::uint64_t instance, std::int64_t clock);
     MusicTime seekOf(const SegmentState& state) const;

@@ -4,11 +4,11 @@
 
 #include "result.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace music {
 
@@ -26,6 +26,16 @@ struct PortCaps
     PortClass portClass = PortClass::Output;
     bool downloadsInstruments = false; // takes the instruments of a SoundFont
     bool reverb = false;               // has a reverb that can be switched
+};
+
+// An instrument as a piece chooses it: bank (controller 0) and program, on
+// the percussion channel (the tenth) or another.
+struct Instrument
+{
+    std::uint8_t bank = 0;
+    std::uint8_t program = 0;
+    bool percussion = false;
+    auto operator<=>(const Instrument&) const = default;
 };
 
 // An output port. Times are the port's own clock in microseconds, which is
@@ -47,7 +57,11 @@ public:
 
     // Queues one complete MIDI message (a channel message, or a system
     // exclusive message from F0 to F7) to sound at `time`. Times of successive
-    // calls do not decrease until the next silence().
+    // calls do not decrease until the next silence(). Ok once queued; Failed
+    // when the port cannot take it now and nothing changed: its queue is full
+    // (hand it over again later, the queue drains as time passes) or the
+    // device has gone (isAlive() tells); NotSupported for a message this port
+    // can never take.
     virtual Result schedule(std::int64_t time, std::span<const std::uint8_t> message) = 0;
     // Sends a message ahead of everything queued.
     virtual Result sendNow(std::span<const std::uint8_t> message) = 0;
@@ -56,9 +70,11 @@ public:
     // sostenuto off, all notes off.
     virtual void silence() = 0;
 
-    // Instruments of the port's SoundFont made available or taken away;
-    // NotSupported on a port that takes no downloaded instruments.
-    virtual Result download();
+    // Makes `instruments` (those of the piece about to play) available, or
+    // takes every instrument away; NotSupported on a port that takes no
+    // downloaded instruments. A download waits until the instruments are
+    // ready; when it fails, its reason says why (no SoundFont, for example).
+    virtual Status download(std::span<const Instrument> instruments);
     virtual Result unload();
     virtual bool isDownloaded() const { return false; }
 
@@ -67,13 +83,11 @@ public:
 
     // False once the device behind the port has gone away.
     virtual bool isAlive() const { return true; }
-
-    // Why the port cannot play (for example no SoundFont); empty when it can.
-    virtual std::string problem() const { return {}; }
 };
 
 // The messages that silence one port: for each of the 16 channels, sustain
-// off, sostenuto off and all notes off.
-std::vector<std::vector<std::uint8_t>> silencingMessages();
+// off, sostenuto off and all notes off. A fixed table: sending it allocates nothing.
+using ControlMessage = std::array<std::uint8_t, 3>;
+std::span<const ControlMessage> silencingMessages();
 
 } // namespace music

@@ -3,9 +3,71 @@
 #include "internal/alsaport.h"
 #include "internal/synthport.h"
 
+#include <array>
+
 namespace music {
 
 using namespace internal;
+
+namespace {
+
+void enumerateSynthesizer(const PortManager::Options& options, std::vector<PortCaps>& ports)
+{
+    if (options.synthesizer)
+        ports.push_back(SynthPort::makeCaps());
+}
+
+std::unique_ptr<Port> createSynthesizer(const PortManager::Options& options, const PortCaps&,
+                                        const PortParams& params)
+{
+    SynthOptions synth;
+    synth.mode = options.synthOutput == SynthOutput::Device       ? AudioMode::Device
+                 : options.synthOutput == SynthOutput::SilentSink ? AudioMode::SilentSink
+                                                                  : AudioMode::Offline;
+    synth.sampleRate = options.sampleRate;
+    synth.reverb = params.reverb;
+    synth.soundFont = options.soundFont;
+    synth.soundFontFolder = options.soundFontFolder;
+    return std::make_unique<SynthPort>(synth);
+}
+
+void enumerateAlsa(const PortManager::Options& options, std::vector<PortCaps>& ports)
+{
+    if (!options.alsa)
+        return;
+    if (auto sequencer = openAlsaSequencer("Brisolde")) {
+        for (const SequencerPortInfo& info : sequencer->ports())
+            ports.push_back(AlsaPort::capsFor(info));
+    }
+}
+
+std::unique_ptr<Port> createAlsa(const PortManager::Options&, const PortCaps& caps,
+                                 const PortParams&)
+{
+    // Each port gets a client of its own, so that its queue and output are
+    // its alone. Client numbers change when a device comes back: the port is
+    // found by its names again.
+    auto sequencer = openAlsaSequencer("Brisolde");
+    if (!sequencer)
+        return nullptr;
+    for (const SequencerPortInfo& info : sequencer->ports()) {
+        if (AlsaPort::idFor(info) == caps.id)
+            return std::make_unique<AlsaPort>(std::move(sequencer), info);
+    }
+    return nullptr;
+}
+
+constexpr std::array kBackends{
+    PortBackend{"synthesizer", enumerateSynthesizer, createSynthesizer},
+    PortBackend{"alsa", enumerateAlsa, createAlsa},
+};
+
+} // namespace
+
+std::span<const PortBackend> portBackends()
+{
+    return kBackends;
+}
 
 PortManager::PortManager() : PortManager(Options{}) {}
 
@@ -16,44 +78,14 @@ PortManager::~PortManager() = default;
 void PortManager::refresh()
 {
     m_entries.clear();
-    if (m_options.synthesizer)
-        m_entries.push_back({SynthPort::makeCaps(), [this](const PortParams& params) {
-                                 SynthOptions synth;
-                                 synth.mode = m_options.synthOutput == SynthOutput::Device
-                                                  ? AudioMode::Device
-                                              : m_options.synthOutput == SynthOutput::SilentSink
-                                                  ? AudioMode::SilentSink
-                                                  : AudioMode::Offline;
-                                 synth.sampleRate = m_options.sampleRate;
-                                 synth.reverb = params.reverb;
-                                 synth.soundFont = m_options.soundFont;
-                                 synth.soundFontFolder = m_options.soundFontFolder;
-                                 return std::unique_ptr<Port>(std::make_unique<SynthPort>(synth));
-                             }});
-    if (m_options.alsa) {
-        if (auto sequencer = openAlsaSequencer("Brisolde")) {
-            for (const SequencerPortInfo& info : sequencer->ports()) {
-                m_entries.push_back(
-                    {AlsaPort::capsFor(info), [info](const PortParams&) {
-                         // Each port gets a client of its own, so that
-                         // its queue and output are its alone.
-                         auto backend = openAlsaSequencer("Brisolde");
-                         if (!backend)
-                             return std::unique_ptr<Port>();
-                         // Client numbers change when a device comes
-                         // back: find the port by its names again.
-                         for (const SequencerPortInfo& now : backend->ports()) {
-                             if (AlsaPort::idFor(now) == AlsaPort::idFor(info))
-                                 return std::unique_ptr<Port>(
-                                     std::make_unique<AlsaPort>(std::move(backend), now));
-                         }
-                         return std::unique_ptr<Port>();
-                     }});
-            }
-        }
+    for (std::size_t b = 0; b < kBackends.size(); ++b) {
+        std::vector<PortCaps> ports;
+        kBackends[b].enumerate(m_options, ports);
+        for (PortCaps& caps : ports)
+            m_entries.push_back({std::move(caps), b});
     }
-    for (const Entry& entry : m_testEntries)
-        m_entries.push_back(entry);
+    for (std::size_t t = 0; t < m_testPorts.size(); ++t)
+        m_entries.push_back({m_testPorts[t].first, kBackends.size() + t});
 }
 
 Result PortManager::enumPort(int index, PortCaps& caps)
@@ -77,17 +109,18 @@ std::unique_ptr<Port> PortManager::createPort(const std::string& id, const PortP
     if (m_entries.empty())
         refresh();
     for (const Entry& entry : m_entries) {
-        if (entry.caps.id == id && entry.caps.portClass == PortClass::Output)
-            return entry.make(params);
+        if (entry.caps.id != id || entry.caps.portClass != PortClass::Output)
+            continue;
+        if (entry.backend < kBackends.size())
+            return kBackends[entry.backend].create(m_options, entry.caps, params);
+        return m_testPorts[entry.backend - kBackends.size()].second();
     }
     return nullptr;
 }
 
 void PortManager::addTestPort(const PortCaps& caps, std::function<std::unique_ptr<Port>()> make)
 {
-    m_testEntries.push_back({caps, [make = std::move(make)](const PortParams&) {
-                                 return make();
-                             }});
+    m_testPorts.emplace_back(caps, std::move(make));
 }
 
 } // namespace music

@@ -1,6 +1,7 @@
 // The MIDI output ports of the machine: listing them, the default one, and
-// making a port object for one of them. Port backends come from a table: the
-// built-in synthesizer, the ALSA sequencer and the recorder that tests use.
+// making a port object for one of them. Port backends come from a fixed
+// table of {name, enumerate, create} (portBackends()): the built-in
+// synthesizer, then the ALSA sequencer; ports that tests add come last.
 //
 // Threads: the user-interface thread only.
 #pragma once
@@ -10,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,11 +64,26 @@ private:
     struct Entry
     {
         PortCaps caps;
-        std::function<std::unique_ptr<Port>(const PortParams&)> make;
+        std::size_t backend = 0; // index into portBackends(); past its end: a test port
     };
     Options m_options;
     std::vector<Entry> m_entries;
-    std::vector<Entry> m_testEntries;
+    std::vector<std::pair<PortCaps, std::function<std::unique_ptr<Port>()>>> m_testPorts;
 };
+
+// A kind of output port.
+struct PortBackend
+{
+    const char* name;
+    // Appends the ports of this kind there are now (none when `options` leave it out).
+    void (*enumerate)(const PortManager::Options& options, std::vector<PortCaps>& ports);
+    // A port object for one of them, inactive; null when it is not (or no longer) there.
+    std::unique_ptr<Port> (*create)(const PortManager::Options& options, const PortCaps& caps,
+                                    const PortParams& params);
+};
+
+// The backends in the order their ports are listed: the built-in
+// synthesizer (the default port), then the ALSA sequencer's ports.
+std::span<const PortBackend> portBackends();
 
 } // namespace music

@@ -1,6 +1,17 @@
 // Desktop integration on freedesktop.org desktops: the program's document
-// type and its "Play" verb as desktop entries under $XDG_DATA_HOME/applications
-// and the default application for a MIME type in $XDG_CONFIG_HOME/mimeapps.list.
+// type and its "Play" verb as desktop entries under $XDG_DATA_HOME/applications,
+// the default application for a MIME type and the verb's association in
+// $XDG_CONFIG_HOME/mimeapps.list, and the desktop database (mimeinfo.cache)
+// of that folder kept current where update-desktop-database exists.
+//
+// The default is what `xdg-mime query default` answers: the first installed
+// entry under [Default Applications] of the mimeapps.list files, else the
+// desktop database caches, else any entry that takes the type. The program
+// never takes a default over: its entry becomes the default only where that
+// answer is nothing or already the program. Where another program answers
+// only through a cache, it is named the default in the user's mimeapps.list,
+// so that the program's own entries (which GIO prefers as added
+// associations, and xdg-mime as the user's own cache) do not take its place.
 //
 // Threads: the user-interface thread.
 #pragma once
@@ -38,6 +49,7 @@ struct DocumentType
 // application for the type only when there is no default yet or the default
 // is already this entry. False when the entry could not be written.
 bool registerDocumentType(const DocumentType& type);
+// Takes the entry away, and the program out of the default for the type.
 bool unregisterDocumentType(const DocumentType& type);
 
 struct Verb
@@ -49,12 +61,25 @@ struct Verb
     QString iconName;
 };
 
-// Writes (or rewrites) the verb's desktop entry; one entry however often it runs.
+// Writes (or rewrites) the verb's desktop entry, one however often it runs,
+// and lists it under [Added Associations] for its type, so that file managers
+// offer it in their Open With menus; the default for the type stays as it was.
 bool registerVerb(const Verb& verb);
 bool unregisterVerb(const Verb& verb);
 
-// The default application's desktop id for `mimeType` in the user's and the
-// system's mimeapps.list files, the user's first; empty when none is set.
+struct DefaultApplication
+{
+    QString desktopId;   // empty: no application handles the type
+    bool chosen = false; // named under [Default Applications] of a mimeapps.list
+};
+
+// The application that opens files of `mimeType`, as `xdg-mime query default`
+// finds it. The user's own desktop entries that run `ownProgram` are passed
+// over where they count only by being installed (the user's cache, the last
+// resort of any entry that takes the type), so that the answer is what the
+// desktop would open without the program's own entries.
+DefaultApplication currentDefault(const QString& mimeType, const QString& ownProgram = {});
+// Its desktop id; empty when none.
 QString defaultApplication(const QString& mimeType);
 
 } // namespace shell

@@ -1,10 +1,12 @@
 // A program that crashes on purpose, in the way its argument names, so that
 // the tests can read the report it leaves:
 //   crashvictim null-write|divide|abort|throw|recursion|null-call|thread|
-//               two-threads|thread-recursion|illegal|breakpoint
+//               two-threads|thread-recursion|audio-recursion|illegal|breakpoint
 // Every crashing function holds an int and a character pointer, which the
 // report must show. The lines the tests look for carry a "crash:" comment.
+#include "crashstack.h"
 #include "faultreporter.h"
+#include "internal/audiooutput.h"
 
 #include <atomic>
 #include <cmath>
@@ -14,6 +16,7 @@
 #include <stdexcept>
 #include <sys/mman.h>
 #include <thread>
+#include <unistd.h>
 
 CFaultReporter theFaultReporter __attribute__((init_priority(101)));
 
@@ -33,6 +36,25 @@ struct Segment
     Point to;
 };
 Segment g_segment{{1, 2, 0.5}, {3, 4, 1.5}};
+
+// Globals whose lines are longer than one write of the report: one that fits
+// the writer's line buffer (60 members, about 1500 characters), one that does
+// not (120 members).
+#define TEN_MEMBERS(p) int p##0, p##1, p##2, p##3, p##4, p##5, p##6, p##7, p##8, p##9;
+struct WideRecord
+{
+    TEN_MEMBERS(nValueA)
+    TEN_MEMBERS(nValueB)
+    TEN_MEMBERS(nValueC) TEN_MEMBERS(nValueD) TEN_MEMBERS(nValueE) TEN_MEMBERS(nValueF)
+};
+struct WiderRecord
+{
+    WideRecord first;
+    WideRecord second;
+};
+WideRecord g_wide{};
+WiderRecord g_wider{};
+int g_nAfterWide = 7;
 
 // A variable no one may read: listing it faults inside the writer, which
 // must give up that one line and go on.
@@ -133,11 +155,20 @@ __attribute__((noinline)) void crashBreakpoint()
         __asm__ volatile("int3"); // crash: breakpoint
 }
 
+// The engine's audio thread runs out of stack in its source.
+class RunawaySource final : public music::internal::AudioSource
+{
+public:
+    void renderAudio(float*, float*, int) override { crashRecursion(0); }
+};
+
 // Two threads crash at once: one report is written, and neither waits forever.
 void crashTwoThreads()
 {
     std::atomic<int> ready{0};
     auto crash = [&ready] {
+        // As every thread of the program does first.
+        crashstack::prepareThisThread();
         ++ready;
         while (ready < 2) {
         }
@@ -175,14 +206,20 @@ int main(int argc, char* argv[])
         crashTwoThreads();
     } else if (std::strcmp(how, "thread-recursion") == 0) {
         std::thread worker([] {
-            CFaultReporter::CThreadStack stack;
+            crashstack::prepareThisThread();
             crashRecursion(0);
         });
         worker.join();
+    } else if (std::strcmp(how, "audio-recursion") == 0) {
+        RunawaySource source;
+        auto sink = music::internal::openSilentSink(source, 44100);
+        for (;;)
+            ::pause();
     } else if (std::strcmp(how, "thread") == 0) {
         // The main thread keeps working while the second one crashes.
         std::atomic<bool> started{false};
         std::thread worker([&started] {
+            crashstack::prepareThisThread();
             started = true;
             crashOnThread();
         });

@@ -51,10 +51,7 @@ Result AlsaPort::schedule(std::int64_t time, std::span<const std::uint8_t> messa
     std::lock_guard lock(m_mutex);
     if (!m_backend || m_gone)
         return Result::Failed;
-    if (m_backend->sendAt(m_destination.client, m_destination.port, time, message))
-        return Result::Ok;
-    m_gone = !m_backend->portExists(m_destination.client, m_destination.port);
-    return Result::Failed;
+    return resultOf(m_backend->sendAt(m_destination.client, m_destination.port, time, message));
 }
 
 Result AlsaPort::sendNow(std::span<const std::uint8_t> message)
@@ -62,10 +59,22 @@ Result AlsaPort::sendNow(std::span<const std::uint8_t> message)
     std::lock_guard lock(m_mutex);
     if (!m_backend || m_gone)
         return Result::Failed;
-    if (m_backend->sendDirect(m_destination.client, m_destination.port, message))
+    return resultOf(m_backend->sendDirect(m_destination.client, m_destination.port, message));
+}
+
+Result AlsaPort::resultOf(Sent sent)
+{
+    switch (sent) {
+    case Sent::Yes:
         return Result::Ok;
+    case Sent::Full:
+        return Result::Failed;
+    case Sent::Refused:
+        break;
+    }
+    // Refused: either the destination has gone or this one message cannot be sent.
     m_gone = !m_backend->portExists(m_destination.client, m_destination.port);
-    return Result::Failed;
+    return m_gone ? Result::Failed : Result::NotSupported;
 }
 
 void AlsaPort::silence()
@@ -76,7 +85,7 @@ void AlsaPort::silence()
     m_backend->dropQueued();
     if (m_gone)
         return;
-    for (const auto& message : silencingMessages())
+    for (const ControlMessage& message : silencingMessages())
         m_backend->sendDirect(m_destination.client, m_destination.port, message);
 }
 

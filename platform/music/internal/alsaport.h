@@ -3,6 +3,10 @@
 // kernel delivers each at its moment. Such a port takes no downloaded
 // instruments and has no reverb of ours to switch.
 //
+// When the kernel's queue for us is full, schedule() fails at once (the
+// performance hands the message over again once events have gone out) rather
+// than waiting with the lock held.
+//
 // Threads: Port operations may come from several threads; a lock orders
 // them (there is no real-time thread here: the kernel does the timing).
 #pragma once
@@ -34,6 +38,8 @@ public:
     bool isAlive() const override;
 
 private:
+    Result resultOf(Sent sent);
+
     PortCaps m_caps;
     std::unique_ptr<SequencerBackend> m_backend;
     SequencerPortInfo m_destination;

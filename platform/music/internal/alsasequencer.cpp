@@ -16,6 +16,8 @@ SequencerBackend::~SequencerBackend() = default;
 
 namespace {
 
+constexpr std::size_t kOutputPool = 2000;
+
 class AlsaSequencer final : public SequencerBackend
 {
 public:
@@ -104,23 +106,23 @@ public:
         return std::int64_t(t->tv_sec) * 1000000 + t->tv_nsec / 1000;
     }
 
-    bool sendAt(int client, int port, std::int64_t time,
+    Sent sendAt(int client, int port, std::int64_t time,
                 std::span<const std::uint8_t> message) override
     {
         snd_seq_event_t ev;
         if (m_queue < 0 || !encode(message, ev))
-            return false;
+            return Sent::Refused;
         snd_seq_ev_set_dest(&ev, std::uint8_t(client), std::uint8_t(port));
         snd_seq_real_time_t when{unsigned(time / 1000000), unsigned((time % 1000000) * 1000)};
         snd_seq_ev_schedule_real(&ev, static_cast<unsigned char>(m_queue), 0, &when);
         return output(ev);
     }
 
-    bool sendDirect(int client, int port, std::span<const std::uint8_t> message) override
+    Sent sendDirect(int client, int port, std::span<const std::uint8_t> message) override
     {
         snd_seq_event_t ev;
         if (!encode(message, ev))
-            return false;
+            return Sent::Refused;
         snd_seq_ev_set_dest(&ev, std::uint8_t(client), std::uint8_t(port));
         snd_seq_ev_set_direct(&ev);
         return output(ev);
@@ -160,16 +162,15 @@ private:
         return false;
     }
 
-    bool output(snd_seq_event_t& ev)
+    // Straight to the kernel, past libasound's output buffer, so that an event
+    // is either with the kernel or refused: nothing waits in between for a
+    // drain that might never come.
+    Sent output(snd_seq_event_t& ev)
     {
-        int result = snd_seq_event_output(m_seq, &ev);
-        if (result == -EAGAIN) {
-            snd_seq_drain_output(m_seq);
-            result = snd_seq_event_output(m_seq, &ev);
-        }
-        if (result < 0)
-            return false;
-        return snd_seq_drain_output(m_seq) >= 0;
+        const int result = snd_seq_event_output_direct(m_seq, &ev);
+        if (result >= 0)
+            return Sent::Yes;
+        return result == -EAGAIN ? Sent::Full : Sent::Refused;
     }
 
     snd_seq_t* m_seq;
@@ -189,9 +190,13 @@ std::unique_ptr<SequencerBackend> openAlsaSequencer(const char* clientName)
     if (::stat("/dev/snd/seq", &st) != 0)
         return nullptr;
     snd_seq_t* seq = nullptr;
-    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
+    // Non-blocking: a full queue is reported, never waited for.
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0)
         return nullptr;
     snd_seq_set_client_name(seq, clientName);
+    // The largest queue the kernel allows a client, so that the events of a
+    // dense passage can be well ahead of their time.
+    snd_seq_set_client_pool_output(seq, kOutputPool);
     return std::make_unique<AlsaSequencer>(seq);
 }
 

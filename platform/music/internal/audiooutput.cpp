@@ -1,5 +1,7 @@
 #include "audiooutput.h"
 
+#include "crashstack.h"
+
 #include <alsa/asoundlib.h>
 #include <fluidsynth.h>
 
@@ -9,7 +11,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace music::internal {
@@ -45,6 +50,17 @@ void installFluidSynthLog()
     });
 }
 
+FluidLogCapture::FluidLogCapture() : m_previous(t_capture)
+{
+    installFluidSynthLog();
+    t_capture = &m_messages;
+}
+
+FluidLogCapture::~FluidLogCapture()
+{
+    t_capture = m_previous;
+}
+
 namespace {
 
 class FluidAudioOutput final : public AudioOutput
@@ -59,6 +75,8 @@ public:
 
     static int callback(void* data, int len, int, float*[], int nout, float* out[])
     {
+        // FluidSynth started this thread: its first call gives it the stack.
+        crashstack::prepareThisThread();
         if (nout < 2)
             return FLUID_FAILED;
         static_cast<AudioSource*>(data)->renderAudio(out[0], out[1], len);
@@ -70,46 +88,58 @@ private:
     fluid_audio_driver_t* m_driver;
 };
 
-std::unique_ptr<AudioOutput> createFluid(const char* name, AudioSource& source,
-                                         fluid_settings_t* settings, std::string& error)
+AudioOutputOutcome createFluid(const char* name, AudioSource& source, fluid_settings_t* settings)
 {
-    installFluidSynthLog();
-    std::string messages;
-    t_capture = &messages;
+    FluidLogCapture log;
     fluid_settings_setstr(settings, "audio.driver", name);
     fluid_audio_driver_t* driver =
         new_fluid_audio_driver2(settings, &FluidAudioOutput::callback, &source);
-    t_capture = nullptr;
-    if (!driver) {
-        error = std::string(name) + ": " + (messages.empty() ? "cannot start" : messages);
-        return nullptr;
-    }
-    return std::make_unique<FluidAudioOutput>(name, driver);
+    if (!driver)
+        return Status(Result::Failed,
+                      std::string(name) + ": " +
+                          (log.messages().empty() ? std::string("cannot start") : log.messages()));
+    return std::unique_ptr<AudioOutput>(std::make_unique<FluidAudioOutput>(name, driver));
 }
 
-std::unique_ptr<AudioOutput> createJack(const char* name, AudioSource& source,
-                                        fluid_settings_t* settings, std::string& error)
+AudioOutputOutcome createJack(const char* name, AudioSource& source, fluid_settings_t* settings)
 {
     // Use a JACK server that runs; never start one behind the user's back.
     ::setenv("JACK_NO_START_SERVER", "1", 1);
-    return createFluid(name, source, settings, error);
+    return createFluid(name, source, settings);
 }
 
 // Renders in blocks at the pace of the monotonic clock, so that positions,
-// ends of pieces and directory play behave as with a sound card.
+// ends of pieces and directory play behave as with a sound card. While its
+// source is idle it sleeps on an eventfd until woken, then goes on at the
+// pace of the clock from the moment it wakes.
 class SilentSink final : public AudioOutput
 {
 public:
-    SilentSink(AudioSource& source, int sampleRate) : m_source(source), m_sampleRate(sampleRate)
+    SilentSink(AudioSource& source, int sampleRate)
+        : m_source(source), m_sampleRate(sampleRate),
+          m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
-        m_thread = std::thread([this] { run(); });
+        m_thread = std::thread([this] {
+            crashstack::prepareThisThread();
+            run();
+        });
     }
     ~SilentSink() override
     {
         m_stop.store(true);
+        wake();
         m_thread.join();
+        if (m_wakeFd >= 0)
+            ::close(m_wakeFd);
     }
     const char* name() const override { return "silent"; }
+    void wake() override
+    {
+        const std::uint64_t one = 1;
+        if (m_wakeFd >= 0) {
+            [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+        }
+    }
 
 private:
     static constexpr int kBlock = 512;
@@ -126,6 +156,17 @@ private:
             std::fill(right.begin(), right.end(), 0.0f);
             m_source.renderAudio(left.data(), right.data(), kBlock);
             rendered += kBlock;
+            if (m_wakeFd >= 0 && m_source.beginSleep()) {
+                pollfd wait{m_wakeFd, POLLIN, 0};
+                while (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
+                }
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto taken = ::read(m_wakeFd, &count, sizeof count);
+                m_source.endSleep();
+                clock_gettime(CLOCK_MONOTONIC, &start);
+                rendered = 0;
+                continue;
+            }
             // Sleep until the moment the rendered audio would have finished playing.
             const long long ns = rendered * 1000000000LL / m_sampleRate;
             timespec due{};
@@ -138,16 +179,16 @@ private:
 
     AudioSource& m_source;
     int m_sampleRate;
+    int m_wakeFd;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
 
-std::unique_ptr<AudioOutput> createSilent(const char*, AudioSource& source,
-                                          fluid_settings_t* settings, std::string&)
+AudioOutputOutcome createSilent(const char*, AudioSource& source, fluid_settings_t* settings)
 {
     double rate = 44100.0;
     fluid_settings_getnum(settings, "synth.sample-rate", &rate);
-    return std::make_unique<SilentSink>(source, int(rate));
+    return std::unique_ptr<AudioOutput>(std::make_unique<SilentSink>(source, int(rate)));
 }
 
 constexpr std::array kDrivers{
@@ -166,18 +207,16 @@ std::span<const AudioDriver> audioDrivers()
     return kDrivers;
 }
 
-std::unique_ptr<AudioOutput> openAudioOutput(AudioSource& source, fluid_settings_t* settings,
-                                             std::string& error)
+AudioOutputOutcome openAudioOutput(AudioSource& source, fluid_settings_t* settings)
 {
+    std::string reasons;
     for (const AudioDriver& driver : kDrivers) {
-        std::string why;
-        if (auto output = driver.create(driver.name, source, settings, why))
+        AudioOutputOutcome output = driver.create(driver.name, source, settings);
+        if (output)
             return output;
-        if (!error.empty())
-            error += "\n";
-        error += why;
+        reasons += (reasons.empty() ? "" : "\n") + output.reason();
     }
-    return nullptr;
+    return Status(Result::Failed, reasons);
 }
 
 std::unique_ptr<AudioOutput> openSilentSink(AudioSource& source, int sampleRate)

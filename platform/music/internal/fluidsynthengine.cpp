@@ -6,71 +6,53 @@
 
 namespace music::internal {
 
-FluidSynthEngine::FluidSynthEngine(int sampleRate, int polyphony, bool chorus)
-    : m_sampleRate(sampleRate)
+FluidSynthEngine::FluidSynthEngine(const EngineSettings& settings, fluid_sfont_t* font)
+    : m_sampleRate(settings.sampleRate)
 {
     installFluidSynthLog();
     m_settings = new_fluid_settings();
     if (!m_settings)
         return;
-    fluid_settings_setnum(m_settings, "synth.sample-rate", double(sampleRate));
-    fluid_settings_setint(m_settings, "synth.polyphony", polyphony);
-    fluid_settings_setint(m_settings, "synth.reverb.active", 1);
-    fluid_settings_setint(m_settings, "synth.chorus.active", chorus ? 1 : 0);
+    fluid_settings_setnum(m_settings, "synth.sample-rate", double(settings.sampleRate));
+    fluid_settings_setint(m_settings, "synth.polyphony", settings.polyphony);
+    fluid_settings_setint(m_settings, "synth.reverb.active", settings.reverb ? 1 : 0);
+    fluid_settings_setint(m_settings, "synth.chorus.active", settings.chorus ? 1 : 0);
     // Only the audio thread uses the synthesizer, so it needs no lock of its own.
     fluid_settings_setint(m_settings, "synth.threadsafe-api", 0);
-    fluid_settings_setint(m_settings, "synth.cpu-cores", 1);
+    fluid_settings_setint(m_settings, "synth.cpu-cores", settings.cpuCores);
     m_synth = new_fluid_synth(m_settings);
+    if (m_synth && font && fluid_synth_add_sfont(m_synth, font) == FLUID_FAILED) {
+        delete_fluid_synth(m_synth);
+        m_synth = nullptr;
+    }
 }
 
 FluidSynthEngine::~FluidSynthEngine()
 {
-    // A SoundFont taken off the stack is ours; put it back so that the synthesizer frees it.
-    if (m_synth && m_soundFont && !m_soundFontOnStack)
-        fluid_synth_add_sfont(m_synth, m_soundFont);
     if (m_synth)
         delete_fluid_synth(m_synth);
     if (m_settings)
         delete_fluid_settings(m_settings);
 }
 
-bool FluidSynthEngine::loadSoundFont(const std::string& path, std::string& error)
+void FluidSynthEngine::resetPrograms()
 {
-    if (!m_synth) {
-        error = "the synthesizer could not be created";
-        return false;
-    }
-    const int id = fluid_synth_sfload(m_synth, path.c_str(), 1);
-    if (id == FLUID_FAILED) {
-        error = "cannot read the SoundFont " + path;
-        return false;
-    }
-    m_soundFont = fluid_synth_get_sfont_by_id(m_synth, id);
-    // Kept off the stack until instruments are asked for.
-    fluid_synth_remove_sfont(m_synth, m_soundFont);
-    m_soundFontOnStack = false;
-    m_soundFontPath = path;
-    return true;
+    fluid_synth_program_reset(m_synth);
 }
 
-void FluidSynthEngine::addSoundFont()
+int FluidSynthEngine::activeVoices() const
 {
-    if (m_soundFont && !m_soundFontOnStack) {
-        fluid_synth_add_sfont(m_synth, m_soundFont);
-        m_soundFontOnStack = true;
-    }
-}
-
-void FluidSynthEngine::removeSoundFont()
-{
-    if (m_soundFont && m_soundFontOnStack) {
-        fluid_synth_remove_sfont(m_synth, m_soundFont);
-        m_soundFontOnStack = false;
-    }
+    return fluid_synth_get_active_voice_count(m_synth);
 }
 
 void FluidSynthEngine::setReverb(bool on)
 {
+    // The whole effects pass (deprecated, and the only call that switches it),
+    // then the reverb units themselves.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    fluid_synth_set_reverb_on(m_synth, on ? 1 : 0);
+#pragma GCC diagnostic pop
     fluid_synth_reverb_on(m_synth, -1, on ? 1 : 0);
 }
 

@@ -1,12 +1,11 @@
-// Owns FluidSynth's objects: the settings, the synthesizer and the
-// SoundFont. The SoundFont is read from disk once; making its instruments
-// available ("download") and taking them away ("unload") only puts it on the
-// synthesizer's stack or takes it off, so both are instant.
+// Owns FluidSynth's playing synthesizer and its settings. Its SoundFont stack
+// holds one SoundFont, given at construction and never changed: the store's
+// (soundfont.h), which decides what instruments there are.
 //
-// Threads: construction, loadSoundFont() and destruction happen on the
-// thread that owns the port, while no audio is rendered. Everything else is
-// called only from the audio thread (or the offline renderer), which is the
-// only thread that touches the synthesizer while it runs.
+// Threads: construction and destruction happen on the thread that owns the
+// port, while no audio is rendered. Everything else is called only from the
+// audio thread (or the offline renderer), which is the only thread that
+// touches the synthesizer while it runs.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +20,20 @@ typedef struct _fluid_sfont_t fluid_sfont_t;
 
 namespace music::internal {
 
+struct EngineSettings
+{
+    int sampleRate = 44100;
+    int polyphony = 256;
+    bool reverb = true;
+    bool chorus = false;
+    // Threads that render voices (FluidSynth's own, beside the caller's).
+    int cpuCores = 1;
+};
+
 class FluidSynthEngine
 {
 public:
-    FluidSynthEngine(int sampleRate, int polyphony, bool chorus = true);
+    FluidSynthEngine(const EngineSettings& settings, fluid_sfont_t* font);
     ~FluidSynthEngine();
     FluidSynthEngine(const FluidSynthEngine&) = delete;
     FluidSynthEngine& operator=(const FluidSynthEngine&) = delete;
@@ -33,27 +42,23 @@ public:
     int sampleRate() const { return m_sampleRate; }
     fluid_settings_t* settings() const { return m_settings; }
 
-    // Reads the SoundFont at `path`; false with `error` set when it cannot be read.
-    bool loadSoundFont(const std::string& path, std::string& error);
-    bool hasSoundFont() const { return m_soundFont != nullptr; }
-    const std::string& soundFontPath() const { return m_soundFontPath; }
-
     // Audio thread only.
-    void addSoundFont();
-    void removeSoundFont();
+    // Every channel chooses its preset again (after instruments came or went).
+    void resetPrograms();
+    // With neither reverb nor chorus on, FluidSynth skips its effects pass
+    // altogether (and with it an OpenMP region that allocates every block).
     void setReverb(bool on);
     // One complete MIDI message.
     void handle(const std::uint8_t* message, std::size_t length);
-    // Renders exactly `frames` frames (at most 64) of stereo audio, added to `left` and `right`.
+    // Renders `frames` frames of stereo audio, added to `left` and `right`.
     void render(float* left, float* right, int frames);
+    // Voices sounding now.
+    int activeVoices() const;
 
 private:
     int m_sampleRate;
     fluid_settings_t* m_settings = nullptr;
     fluid_synth_t* m_synth = nullptr;
-    fluid_sfont_t* m_soundFont = nullptr;
-    bool m_soundFontOnStack = false;
-    std::string m_soundFontPath;
 };
 
 } // namespace music::internal

@@ -1,5 +1,7 @@
 #include "prefaulter.h"
 
+#include "crashstack.h"
+
 #include <algorithm>
 #include <sys/mman.h>
 #include <system_error>
@@ -14,6 +16,7 @@ void Prefaulter::start(void* memory, std::size_t bytes) noexcept
     m_stop.store(false, std::memory_order_relaxed);
     try {
         m_thread = std::thread([this, memory, bytes] {
+            crashstack::prepareThisThread();
             constexpr std::size_t kStep = std::size_t{2} << 20;
             char* const first = static_cast<char*>(memory);
             for (std::size_t done = 0; done < bytes; done += kStep) {

@@ -39,6 +39,8 @@ Result RecordingPort::schedule(std::int64_t time, std::span<const std::uint8_t> 
     if (m_gone)
         return Result::Failed;
     Received entry{time, {message.begin(), message.end()}};
+    if (time > m_now && m_pending.size() >= m_queueLimit)
+        return Result::Failed;
     if (time <= m_now) {
         entry.time = m_now;
         m_received.push_back(std::move(entry));
@@ -63,19 +65,20 @@ void RecordingPort::silence()
     m_pending.clear();
     if (m_gone)
         return;
-    for (auto& message : silencingMessages())
-        m_received.push_back({m_now, std::move(message)});
+    for (const ControlMessage& message : silencingMessages())
+        m_received.push_back({m_now, {message.begin(), message.end()}});
 }
 
-Result RecordingPort::download()
+Status RecordingPort::download(std::span<const Instrument> instruments)
 {
     std::lock_guard lock(m_mutex);
     if (!m_caps.downloadsInstruments)
         return Result::NotSupported;
     if (m_gone)
-        return Result::Failed;
+        return {Result::Failed, "the recorder has gone"};
     m_downloaded = true;
     ++m_downloads;
+    m_instruments.assign(instruments.begin(), instruments.end());
     return Result::Ok;
 }
 
@@ -117,6 +120,12 @@ void RecordingPort::setNow(std::int64_t time)
     m_pending.erase(m_pending.begin(), due);
 }
 
+void RecordingPort::setQueueLimit(std::size_t messages)
+{
+    std::lock_guard lock(m_mutex);
+    m_queueLimit = messages;
+}
+
 std::vector<RecordingPort::Received> RecordingPort::received() const
 {
     std::lock_guard lock(m_mutex);
@@ -133,6 +142,12 @@ int RecordingPort::downloads() const
 {
     std::lock_guard lock(m_mutex);
     return m_downloads;
+}
+
+std::vector<Instrument> RecordingPort::instruments() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_instruments;
 }
 
 int RecordingPort::unloads() const

@@ -5,6 +5,7 @@
 
 #include "port.h"
 
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -31,7 +32,7 @@ public:
     Result schedule(std::int64_t time, std::span<const std::uint8_t> message) override;
     Result sendNow(std::span<const std::uint8_t> message) override;
     void silence() override;
-    Result download() override;
+    Status download(std::span<const Instrument> instruments) override;
     Result unload() override;
     bool isDownloaded() const override;
     Result setReverb(bool on) override;
@@ -39,11 +40,15 @@ public:
 
     // Moves the clock; messages due by then count as received.
     void setNow(std::int64_t time);
+    // At most `messages` wait for their time; schedule() fails while that many do.
+    void setQueueLimit(std::size_t messages);
     // Messages received so far (due by the clock), in order.
     std::vector<Received> received() const;
     // Messages still waiting for their time.
     std::size_t pending() const;
     int downloads() const;
+    // The instruments of the last download.
+    std::vector<Instrument> instruments() const;
     int unloads() const;
     bool reverbOn() const;
     // From now on every operation fails, as when the device has gone.
@@ -58,7 +63,9 @@ private:
     bool m_reverb = false;
     int m_downloads = 0;
     int m_unloads = 0;
+    std::vector<Instrument> m_instruments;
     std::int64_t m_now = 0;
+    std::size_t m_queueLimit = SIZE_MAX;
     std::vector<Received> m_received;
     std::vector<Received> m_pending;
 };

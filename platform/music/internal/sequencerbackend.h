@@ -20,6 +20,14 @@ struct SequencerPortInfo
     bool acceptsEvents = false; // others may write to it
 };
 
+// What became of a message handed to the sequencer.
+enum class Sent
+{
+    Yes,
+    Full,   // our queue in the kernel has no room now; it drains as events go out
+    Refused // not taken: the destination is gone, or the message cannot be encoded
+};
+
 class SequencerBackend
 {
 public:
@@ -34,9 +42,10 @@ public:
     virtual std::int64_t queueTime() = 0;
 
     // One complete MIDI message to (client, port): on the queue at `time`, or at once.
-    virtual bool sendAt(int client, int port, std::int64_t time,
+    // Neither waits for room.
+    virtual Sent sendAt(int client, int port, std::int64_t time,
                         std::span<const std::uint8_t> message) = 0;
-    virtual bool sendDirect(int client, int port, std::span<const std::uint8_t> message) = 0;
+    virtual Sent sendDirect(int client, int port, std::span<const std::uint8_t> message) = 0;
     // Takes back everything sent to the queue that has not been delivered yet.
     virtual void dropQueued() = 0;
 };

@@ -45,6 +45,16 @@ public:
         return &m_slots[head & m_mask];
     }
 
+    // Consumer: the element `index` places behind the oldest, or null when
+    // there are not that many. Stays valid until it is popped.
+    const T* at(std::size_t index) const
+    {
+        const std::size_t head = m_head.load(std::memory_order_relaxed);
+        if (index >= m_tail.load(std::memory_order_acquire) - head)
+            return nullptr;
+        return &m_slots[(head + index) & m_mask];
+    }
+
     // Consumer: drops the oldest element (there must be one).
     void pop()
     {

@@ -1,9 +1,12 @@
 // Renders a MIDI file to a WAV file through the player's own engine: the
 // built-in synthesizer and the performance on the offline clock, with the
 // General MIDI reset the player sends. The file ends when the last notes have
-// died away. With --play the file is played in real time instead, through the
-// first audio driver that works (--silent: the silent sink), which is how the
-// player's own cost while playing is measured.
+// died away; it is written while it is rendered. With --play the file is
+// played in real time instead, through the first audio driver that works
+// (--silent: the silent sink), which is how the player's own cost while
+// playing is measured. Either way a summary tells what reached the
+// synthesizer: every note of the piece, or the note ons it shed because it
+// could not keep up.
 //
 //   brisolde-render IN.mid OUT.wav [--soundfont FILE] [--rate HZ] [--dry]
 //   brisolde-render --play [--silent] IN.mid [--soundfont FILE] [--rate HZ]
@@ -11,6 +14,7 @@
 #include "loader.h"
 #include "notificationqueue.h"
 #include "performance.h"
+#include "wavwriter.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,60 +22,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-constexpr int kBlock = 512;
+// Rendered and written this many frames at a time.
+constexpr int kBlock = 4096;
 // The tail ends when a tenth of a second stays below this level (about -80 dBFS).
 constexpr float kSilence = 1e-4f;
 constexpr double kMaxTailSeconds = 20.0;
-
-void put16(std::ofstream& out, std::uint16_t v)
-{
-    const char b[2] = {char(v & 0xFF), char(v >> 8)};
-    out.write(b, 2);
-}
-
-void put32(std::ofstream& out, std::uint32_t v)
-{
-    const char b[4] = {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF),
-                       char(v >> 24)};
-    out.write(b, 4);
-}
-
-bool writeWav(const std::string& path, const std::vector<float>& left,
-              const std::vector<float>& right, std::size_t frames, int rate)
-{
-    std::ofstream out(path, std::ios::binary);
-    if (!out)
-        return false;
-    const std::uint32_t dataBytes = std::uint32_t(frames * 4);
-    out.write("RIFF", 4);
-    put32(out, 36 + dataBytes);
-    out.write("WAVEfmt ", 8);
-    put32(out, 16);
-    put16(out, 1); // PCM
-    put16(out, 2);
-    put32(out, std::uint32_t(rate));
-    put32(out, std::uint32_t(rate) * 4);
-    put16(out, 4);
-    put16(out, 16);
-    out.write("data", 4);
-    put32(out, dataBytes);
-    auto sample = [](float v) {
-        const float clamped = std::clamp(v, -1.0f, 1.0f);
-        return std::uint16_t(std::int16_t(std::lround(clamped * 32767.0f)));
-    };
-    for (std::size_t i = 0; i < frames; ++i) {
-        put16(out, sample(left[i]));
-        put16(out, sample(right[i]));
-    }
-    return bool(out);
-}
 
 int usage(const char* program)
 {
@@ -80,6 +42,53 @@ int usage(const char* program)
                  "       %s --play [--silent] IN.mid [--soundfont FILE] [--rate HZ]\n",
                  program, program);
     return 2;
+}
+
+std::string duration(double seconds)
+{
+    const auto whole = static_cast<long long>(seconds);
+    char text[64];
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                  whole % 60);
+    return text;
+}
+
+struct NoteCount
+{
+    std::uint64_t ons = 0;
+    std::uint64_t offs = 0;
+};
+
+NoteCount notesOf(const music::Segment& segment)
+{
+    NoteCount count;
+    for (const music::Event& e : segment.events()) {
+        if ((e.status() & 0xF0) == 0x90 && e.data2() != 0)
+            ++count.ons;
+        else if ((e.status() & 0xF0) == 0x80 || (e.status() & 0xF0) == 0x90)
+            ++count.offs;
+    }
+    return count;
+}
+
+// "12000 note ons and 12000 note offs reached the synthesizer, 0 note ons were
+// shed": against the piece's own count, so that a loss would show.
+void printSummary(const music::internal::SynthPort& port, const music::Segment& segment)
+{
+    const NoteCount piece = notesOf(segment);
+    const auto counts = port.counts();
+    std::printf("notes: the piece has %llu note ons and %llu note offs; %llu note ons and %llu "
+                "note offs reached the synthesizer, %llu note ons were shed",
+                static_cast<unsigned long long>(piece.ons),
+                static_cast<unsigned long long>(piece.offs),
+                static_cast<unsigned long long>(counts.noteOns),
+                static_cast<unsigned long long>(counts.noteOffs),
+                static_cast<unsigned long long>(counts.shedNoteOns));
+    if (counts.shedNoteOns > 0)
+        std::printf(" (too short to be heard while the synthesizer could not keep up)");
+    const bool complete =
+        counts.noteOns + counts.shedNoteOns == piece.ons && counts.noteOffs == piece.offs;
+    std::printf("%s\n", complete ? "" : "; SOME ARE MISSING");
 }
 
 // The performance on `port`, asked for segment notifications, after the
@@ -102,21 +111,94 @@ int play(music::internal::SynthPort& port, const std::shared_ptr<music::Segment>
 {
     music::NotificationQueue notifications;
     music::Performance performance(music::Performance::Clock::RealTime);
-    startPlaying(performance, notifications, port, segment);
     std::fprintf(stderr, "playing through %s\n", port.outputName().c_str());
+    const auto started = std::chrono::steady_clock::now();
+    startPlaying(performance, notifications, port, segment);
     while (notifications.wait()) {
         const auto n = notifications.take();
         if (n && n->option != music::SegmentOption::Start)
             break;
     }
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::this_thread::sleep_for(std::chrono::seconds(2));
     performance.CloseDown();
+    const double length = double(segment->tempoMap().realTime(segment->length())) / 1e6;
+    std::printf("time: the piece lasts %.3f s; its end came after %.3f s\n", length, took);
+    printSummary(port, *segment);
     return 0;
 }
 
-} // namespace
+int render(const char* program, music::internal::SynthPort& port,
+           const std::shared_ptr<music::Segment>& segment, const std::string& out, int rate)
+{
+    // A WAV file's sizes are 32 bits: a piece longer than that is refused
+    // before anything is rendered; a tail that would go past it is cut there.
+    music::tools::WavWriter wav(out, rate);
+    const double length = double(segment->tempoMap().realTime(segment->length())) / 1e6;
+    if (length * rate > double(wav.maxFrames())) {
+        std::fprintf(stderr,
+                     "%s: the piece lasts %s; a WAV file holds at most %s of 16-bit stereo at "
+                     "%d Hz\n",
+                     program, duration(length).c_str(),
+                     duration(double(wav.maxFrames()) / rate).c_str(), rate);
+        return 1;
+    }
+    if (music::Status opened = wav.open(); !opened.ok()) {
+        std::fprintf(stderr, "%s: %s\n", program, opened.reason().c_str());
+        return 1;
+    }
+    music::NotificationQueue notifications;
+    music::Performance performance(music::Performance::Clock::Offline);
+    startPlaying(performance, notifications, port, segment);
 
-int main(int argc, char* argv[])
+    std::vector<float> left(kBlock);
+    std::vector<float> right(kBlock);
+    std::uint64_t rendered = 0;
+    std::uint64_t ended = 0;    // frame where the piece ended, once it has
+    std::uint64_t lastLoud = 0; // last frame above the silence level
+    const std::uint64_t quiet = std::uint64_t(rate / 10);
+    const auto maxTail = std::uint64_t(kMaxTailSeconds * rate);
+    for (;;) {
+        performance.pump();
+        port.renderOffline(left.data(), right.data(), kBlock);
+        for (std::size_t i = 0; i < std::size_t(kBlock); ++i) {
+            if (std::fabs(left[i]) > kSilence || std::fabs(right[i]) > kSilence)
+                lastLoud = rendered + i;
+        }
+        const music::Outcome<std::size_t> kept = wav.append(left.data(), right.data(), kBlock);
+        if (!kept) {
+            std::fprintf(stderr, "%s: %s\n", program, kept.reason().c_str());
+            return 1;
+        }
+        rendered += *kept;
+        if (!ended) {
+            while (auto n = notifications.take()) {
+                if (n->option == music::SegmentOption::End)
+                    ended = rendered;
+            }
+            if (!wav.full())
+                continue;
+            ended = rendered;
+        }
+        const std::uint64_t endOfSound = std::max(ended, lastLoud + 1);
+        if (rendered - endOfSound >= quiet || rendered - ended >= maxTail || wav.full()) {
+            if (wav.full())
+                std::fprintf(stderr, "%s: the last notes' tail is cut where a WAV file ends\n",
+                             program);
+            if (music::Status finished = wav.finish(std::min(rendered, endOfSound + quiet / 10));
+                !finished.ok()) {
+                std::fprintf(stderr, "%s: %s\n", program, finished.reason().c_str());
+                return 1;
+            }
+            std::printf("%s: %.3f s of audio\n", out.c_str(), double(wav.frames()) / rate);
+            printSummary(port, *segment);
+            return 0;
+        }
+    }
+}
+
+int run(int argc, char* argv[])
 {
     std::vector<std::string> files;
     music::internal::SynthOptions options;
@@ -144,57 +226,40 @@ int main(int argc, char* argv[])
         options.sampleRate > 192000 ||
         (!realTime && options.mode != music::internal::AudioMode::Offline))
         return usage(argv[0]);
+    // Offline, nothing waits for the sound: FluidSynth renders voices on
+    // every core.
+    if (!realTime)
+        options.cpuCores = int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 
     music::LoadResult loaded = music::loadFile(files[0]);
     if (!loaded) {
         std::fprintf(stderr, "%s: %s\n", files[0].c_str(), loaded.reason().c_str());
         return 1;
     }
+    const std::shared_ptr<music::Segment> segment = loaded.value();
     music::internal::SynthPort port(options);
-    if (port.activate(true) != music::Result::Ok || port.download() != music::Result::Ok) {
+    music::Status ready = port.activate(true);
+    if (ready.ok())
+        ready = port.download(music::instrumentsPlayed(*segment));
+    if (!ready.ok()) {
         std::fprintf(stderr, "%s: %s\n", argv[0],
-                     port.problem().empty() ? "the synthesizer cannot play"
-                                            : port.problem().c_str());
+                     ready.reason().empty() ? "the synthesizer cannot play"
+                                            : ready.reason().c_str());
         return 1;
     }
     if (realTime)
-        return play(port, loaded.value());
+        return play(port, segment);
+    return render(argv[0], port, segment, files[1], options.sampleRate);
+}
 
-    music::NotificationQueue notifications;
-    music::Performance performance(music::Performance::Clock::Offline);
-    startPlaying(performance, notifications, port, loaded.value());
+} // namespace
 
-    std::vector<float> left;
-    std::vector<float> right;
-    std::size_t ended = 0;    // frame where the piece ended, once it has
-    std::size_t lastLoud = 0; // last frame above the silence level
-    const std::size_t quiet = std::size_t(options.sampleRate / 10);
-    const std::size_t maxTail = std::size_t(kMaxTailSeconds * options.sampleRate);
-    for (;;) {
-        performance.pump();
-        const std::size_t at = left.size();
-        left.resize(at + kBlock);
-        right.resize(at + kBlock);
-        port.renderOffline(left.data() + at, right.data() + at, kBlock);
-        for (std::size_t i = at; i < at + kBlock; ++i) {
-            if (std::fabs(left[i]) > kSilence || std::fabs(right[i]) > kSilence)
-                lastLoud = i;
-        }
-        if (!ended) {
-            while (auto n = notifications.take()) {
-                if (n->option == music::SegmentOption::End)
-                    ended = at + kBlock;
-            }
-            continue;
-        }
-        const std::size_t endOfSound = std::max(ended, lastLoud + 1);
-        if (left.size() - endOfSound >= quiet || left.size() - ended >= maxTail) {
-            const std::size_t frames = std::min(left.size(), endOfSound + quiet / 10);
-            if (!writeWav(files[1], left, right, frames, options.sampleRate)) {
-                std::fprintf(stderr, "%s: cannot write %s\n", argv[0], files[1].c_str());
-                return 1;
-            }
-            return 0;
-        }
+int main(int argc, char* argv[])
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: out of memory\n", argv[0]);
+        return 1;
     }
 }
