@@ -30,8 +30,6 @@ bool CTransport::InitDirectMusic()
     if (!m_pPerformance || m_pPerformance->Init() != music::Result::Ok)
         return false;
     m_pDirectMusic = std::make_unique<music::PortManager>(m_options.ports);
-    if (m_options.preparePorts)
-        m_options.preparePorts(*m_pDirectMusic);
 
     m_hNotifyEvent = std::make_unique<music::NotificationQueue>();
     if (!m_hNotifyEvent->isValid())

@@ -56,14 +56,12 @@ constexpr std::chrono::milliseconds kPlayDelay{200};
 inline constexpr std::uint8_t kGmSystemOn[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
 
 // How the transport makes the music service's objects and waits. The program
-// takes the defaults; tests choose the offline clock, test ports, a wait that
-// does not sleep or a music service that cannot start.
+// takes the defaults; tests choose the offline clock, recording ports (in the
+// port options), a wait that does not sleep or a music service that cannot start.
 struct TransportOptions
 {
     music::PortManager::Options ports;
     music::Performance::Clock clock = music::Performance::Clock::RealTime;
-    // Called with the new port manager, e.g. to add test ports.
-    std::function<void(music::PortManager&)> preparePorts;
     // The pause before Play (kPlayDelay); null sleeps for it.
     std::function<void(std::chrono::milliseconds)> wait;
     // Makes the performance, the heart of the music service; null makes the

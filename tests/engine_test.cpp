@@ -1,9 +1,9 @@
 // The transport's operations in the order the main window calls them, on a
 // recording port and the offline clock, observed through its signals.
-#include "internal/recordingport.h"
-#include "internal/synthport.h"
 #include "midibytes.h"
 #include "profile.h"
+#include "recordingport.h"
+#include "synthesizer.h"
 #include "transport.h"
 
 #include <QCoreApplication>
@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 using namespace midibytes;
-using music::internal::RecordingPort;
+using music::RecordingPort;
 
 namespace {
 
@@ -39,20 +39,15 @@ protected:
         options.clock = music::Performance::Clock::Offline;
         options.ports.alsa = false;
         options.ports.synthOutput = music::SynthOutput::Offline;
-        options.preparePorts = [this](music::PortManager& ports) {
-            for (bool dls : {true, false}) {
-                music::PortCaps caps;
-                caps.id = dls ? "test:dls" : "test:plain";
-                caps.description = dls ? "Recorder with instruments" : "Plain recorder";
-                caps.downloadsInstruments = dls;
-                caps.reverb = dls;
-                ports.addTestPort(caps, [this, dls] {
-                    auto port = std::make_unique<RecordingPort>(dls, dls);
-                    recorder = port.get();
-                    return std::unique_ptr<music::Port>(std::move(port));
-                });
-            }
-        };
+        // Two recording ports after the synthesizer.
+        for (bool dls : {true, false}) {
+            music::PortCaps caps;
+            caps.id = dls ? "test:dls" : "test:plain";
+            caps.description = dls ? "Recorder with instruments" : "Plain recorder";
+            caps.downloadsInstruments = dls;
+            caps.reverb = dls;
+            options.ports.recordingPorts.push_back(caps);
+        }
         options.wait = [this](std::chrono::milliseconds delay) {
             waits.push_back(delay);
         };
@@ -87,6 +82,7 @@ protected:
     void usePort(const char* description)
     {
         ASSERT_TRUE(transport->CreateAndAddPort(entryOf(description)));
+        recorder = dynamic_cast<RecordingPort*>(transport->GetPort());
         ASSERT_NE(recorder, nullptr);
     }
     // Moves the recorder's clock in small steps, as time passes while playing.
@@ -337,7 +333,7 @@ TEST_F(EngineTest, StopLeavesTheSynthesizerSilentWithinTheReleaseTime)
 {
     // The built-in synthesizer, rendered offline: the first entry of the list.
     ASSERT_TRUE(transport->CreateAndAddPort(0));
-    auto* synth = dynamic_cast<music::internal::SynthPort*>(transport->GetPort());
+    auto* synth = dynamic_cast<music::Synthesizer*>(transport->GetPort());
     ASSERT_NE(synth, nullptr);
     ASSERT_EQ(transport->LoadMidiFile(BRISOLDE_DEMO_FILE), 0) << transport->LastLoadError();
     transport->PlayMidi();

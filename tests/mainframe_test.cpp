@@ -7,16 +7,16 @@
 #include "directoryview.h"
 #include "doctemplate.h"
 #include "filesview.h"
-#include "internal/recordingport.h"
-#include "internal/synthport.h"
 #include "ipframe.h"
 #include "mainfrm.h"
 #include "messagebox.h"
 #include "midibytes.h"
 #include "profilenames.h"
+#include "recordingport.h"
 #include "resource.h"
 #include "serverdoc.h"
 #include "stringtable.h"
+#include "synthesizer.h"
 #include "testsupport.h"
 #include "transport.h"
 
@@ -52,7 +52,7 @@
 #include <tuple>
 
 using namespace midibytes;
-using music::internal::RecordingPort;
+using music::RecordingPort;
 
 namespace {
 
@@ -110,8 +110,7 @@ protected:
         framework::setMessageBoxHook({});
     }
 
-    // The transport on the offline clock, with two recording ports after the
-    // synthesizer (or alone), and no pause before Play.
+    // The transport on the offline clock, with no pause before Play.
     CTransport::Options offline(bool withSynthesizer = true)
     {
         CTransport::Options options;
@@ -127,22 +126,20 @@ protected:
     void start(bool withSynthesizer = true)
     {
         CTransport::Options options = offline(withSynthesizer);
-        options.preparePorts = [this](music::PortManager& ports) {
-            for (bool instruments : {true, false}) {
-                music::PortCaps caps;
-                caps.id = instruments ? "test:dls" : "test:plain";
-                caps.description = instruments ? "Recorder" : "Plain recorder";
-                caps.downloadsInstruments = instruments;
-                caps.reverb = instruments;
-                ports.addTestPort(caps, [this, instruments] {
-                    auto port = std::make_unique<RecordingPort>(instruments, instruments);
-                    recorder = port.get();
-                    return std::unique_ptr<music::Port>(std::move(port));
-                });
-            }
-        };
+        for (bool instruments : {true, false}) {
+            music::PortCaps caps;
+            caps.id = instruments ? "test:dls" : "test:plain";
+            caps.description = instruments ? "Recorder" : "Plain recorder";
+            caps.downloadsInstruments = instruments;
+            caps.reverb = instruments;
+            options.ports.recordingPorts.push_back(caps);
+        }
         app = std::make_unique<TestApp>(options);
         ASSERT_TRUE(app->InitInstance());
+        // The recording port the user chose last, while it is the active port.
+        QObject::connect(app->transport(), &CTransport::portChanged, app->transport(), [this] {
+            recorder = dynamic_cast<RecordingPort*>(transport().GetPort());
+        });
         states = std::make_unique<QSignalSpy>(app->transport(), &CTransport::stateChanged);
         portSpy = std::make_unique<QSignalSpy>(app->transport(), &CTransport::portChanged);
         frame = qobject_cast<CMainFrame*>(app->m_pMainWnd.data());
@@ -942,7 +939,7 @@ TEST_F(MainFrameTest, PlayDirectoryWalksTheListAndWrapsOnlyWithLoop)
 TEST_F(MainFrameTest, TheBuiltInSynthesizerPlaysAPieceToItsEndAndAgainWithLoop)
 {
     start(); // the built-in synthesizer, rendered offline, is the default port
-    auto* synth = dynamic_cast<music::internal::SynthPort*>(transport().GetPort());
+    auto* synth = dynamic_cast<music::Synthesizer*>(transport().GetPort());
     ASSERT_NE(synth, nullptr);
     app->OpenDocumentFile(file("one.mid"));
     ASSERT_EQ(announced(), PLAY_PLAYING);

@@ -10,7 +10,8 @@
 #   - nothing outside a library - another library, a tool, a test, a
 #     benchmark, the fuzz target - includes that library's internal/ headers,
 #     but the library's own tests (a test in tests/CMakeLists.txt that links
-#     that one library of ours alone) may look inside it;
+#     that one library of ours alone) may look inside it, and the uses named
+#     in ALLOWED below, each with its reason, are printed and let pass;
 #   - the libraries include each other in no circle, and the main window,
 #     the transport (the engine) and the file list include each other in no
 #     circle either, and the transport includes nothing of the main window.
@@ -29,6 +30,11 @@ dot = "--dot" in sys.argv[2:]
 os.chdir(top)
 
 PROGRAM = ("app", "app/resources", "playback", "browser", "crashreport")
+# Uses of another library's insides that nothing public can stand in for.
+ALLOWED = {
+    ("tests/crash/crashvictim.cpp", "platform/music/internal/audiooutput.h"):
+        "the crash victim runs a source of its own on the audio output's thread, to crash there",
+}
 CONSUMERS = ("tests", "bench", "fuzz", "tools")
 SKIP = ("build", ".git")
 
@@ -110,6 +116,7 @@ include = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 arrows = collections.Counter()
 files_graph = collections.defaultdict(set)
 problems = []
+allowed = []
 for source in sources:
     text = open(source, encoding="utf-8", errors="replace").read()
     src_owner = owner(source)
@@ -126,6 +133,9 @@ for source in sources:
         if source.endswith(".h") and not internal(source) and internal(target):
             problems.append(f"public header -> internal: {source} includes {target}")
         if internal(target) and src_owner != dst_owner and own_tests.get(source) != dst_owner:
+            if (source, target) in ALLOWED:
+                allowed.append(f"{source} includes {target}: {ALLOWED[(source, target)]}")
+                continue
             problems.append(f"internal header used from outside {dst_owner}: {source} includes {target}")
 
 def label(node):
@@ -198,6 +208,11 @@ if "main window" in reach["transport"]:
     problems.append("the transport includes the main window")
 
 print()
+if allowed:
+    print("Allowed uses of another library's insides:")
+    for a in allowed:
+        print("  " + a)
+    print()
 if problems:
     print(f"{len(problems)} problem(s):")
     for p in problems:
