@@ -2,11 +2,12 @@
 
 #include "brisoldedoc.h"
 #include "brisoldeview.h"
-#include "engine.h"
 #include "ipframe.h"
 #include "mainfrm.h"
 #include "shellverb.h"
 
+#include "images.h"
+#include "menus.h"
 #include "profilenames.h"
 #include "resource.h"
 #include "serverdoc.h"
@@ -22,13 +23,19 @@
 // Registry company key; the profile's last component is the application title.
 static constexpr char kRegistryKey[] = "Tolvern Midi Applications";
 
-CBrisoldeApp::CBrisoldeApp()
+CBrisoldeApp::CBrisoldeApp(CTransport::Options transportOptions)
+    : framework::WinApp(res::module()), m_transportOptions(std::move(transportOptions))
 {
     onCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
     onCommand(ID_FILE_PRINT_SETUP, [this] { OnFilePrintSetup(); });
 }
 
-CBrisoldeApp::~CBrisoldeApp() = default;
+CBrisoldeApp::~CBrisoldeApp()
+{
+    // The frame and the document hold the transport: they go first.
+    if (docTemplate())
+        docTemplate()->CloseAllDocuments();
+}
 
 bool CBrisoldeApp::InitInstance()
 {
@@ -36,18 +43,21 @@ bool CBrisoldeApp::InitInstance()
     SetRegistryKey(kRegistryKey);
     LoadStdProfileSettings(profile::kRecentFileCount);
 
-    ResetEngineVariables();
-    if (!InitDirectMusic()) {
-        FreeDirectMusic();
+    // A fresh engine: nothing created and nothing loaded.
+    m_pTransport = std::make_unique<CTransport>(profile(), m_transportOptions);
+    CTransport& transport = *m_pTransport;
+    if (!transport.InitDirectMusic()) {
+        transport.FreeDirectMusic();
         return false;
     }
 
+    // The document, the frames and the view are given the transport and the profile.
     auto* pDocTemplate = new embedding::ServerDocTemplate(
-        IDR_MAINFRAME, [] { return new CBrisoldeDoc; },
-        [] { return new CMainFrame(&RegisterPlayVerb); },
+        IDR_MAINFRAME, [this, &transport] { return new CBrisoldeDoc(transport, profile()); },
+        [this, &transport] { return new CMainFrame(transport, profile(), &RegisterPlayVerb); },
         [](QWidget* parent) { return new CBrisoldeView(parent); });
     pDocTemplate->SetServerInfo(IDR_SRVR_EMBEDDED, IDR_SRVR_INPLACE,
-                                [] { return new CInPlaceFrame; });
+                                [&transport] { return new CInPlaceFrame(transport); });
     pDocTemplate->SetEmbeddedTitleFormat(res::loadString(AFX_IDS_APP_TITLE_EMBEDDING));
     AddDocTemplate(pDocTemplate);
 
@@ -68,9 +78,9 @@ bool CBrisoldeApp::InitInstance()
 
     // A run that ends without a main window shuts the engine down itself;
     // otherwise the main frame's destructor does.
-    auto endWithoutWindow = [this] {
+    auto endWithoutWindow = [this, &transport] {
         if (!docTemplate()->frame())
-            FreeDirectMusic();
+            transport.FreeDirectMusic();
         return false;
     };
     // Started for a container: the factory waits on the bus, with no window
@@ -86,9 +96,9 @@ bool CBrisoldeApp::InitInstance()
         }
         // The engine is the main frame's to shut down; a server that no
         // container asked for has none.
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [this] {
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, &transport, [this, &transport] {
             if (!docTemplate()->frame())
-                FreeDirectMusic();
+                transport.FreeDirectMusic();
         });
         return true;
     }
@@ -106,7 +116,8 @@ bool CBrisoldeApp::InitInstance()
 
 void CBrisoldeApp::OnExitWhileRunning()
 {
-    FreeDirectMusic();
+    if (m_pTransport)
+        m_pTransport->FreeDirectMusic();
 }
 
 bool CBrisoldeApp::ProcessShellCommand(const CCommandLineInfo& info)
@@ -141,7 +152,8 @@ bool CBrisoldeApp::ProcessShellCommand(const CCommandLineInfo& info)
 
 void CBrisoldeApp::OnAppAbout()
 {
-    TolvernVersionAbout(nullptr, m_hInstance, IDR_MAINFRAME, IDB_ABOUT_PICTURE);
+    // The program's module, as the About library looks pictures up: by path.
+    TolvernVersionAbout(nullptr, res::resourceRoot(), IDR_MAINFRAME, IDB_ABOUT_PICTURE);
 }
 
 void CBrisoldeApp::OnFilePrintSetup()

@@ -4,6 +4,7 @@
 
 #include "commandline.h"
 #include "templateserver.h"
+#include "transport.h"
 #include "winapp.h"
 
 #include <memory>
@@ -14,7 +15,9 @@ class QPrinter;
 class CBrisoldeApp : public framework::WinApp
 {
 public:
-    CBrisoldeApp();
+    // The transport is made with `transportOptions` when the program starts;
+    // the program takes the defaults.
+    explicit CBrisoldeApp(CTransport::Options transportOptions = {});
     ~CBrisoldeApp() override;
 
     bool InitInstance() override;
@@ -34,7 +37,12 @@ public:
     // Class factory for embedded documents, connected to the document template.
     embedding::TemplateServer m_server;
 
+    // The playback engine, made and started by InitInstance; null before.
+    CTransport* transport() const { return m_pTransport.get(); }
+
 private:
+    CTransport::Options m_transportOptions;
+    std::unique_ptr<CTransport> m_pTransport;
     std::unique_ptr<QPrinter> m_printer;
     std::optional<QList<QByteArray>> m_arguments;
 };

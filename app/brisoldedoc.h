@@ -1,5 +1,5 @@
 // The program's only document: the file opened last. Opening a file records
-// its directory, keeps the tree in step, hands the file to the engine and,
+// its directory, keeps the tree in step, hands the file to the transport and,
 // depending on the options, plays it. A container can embed it: its
 // embedded item is a CBrisoldeSrvrItem.
 #pragma once
@@ -8,10 +8,17 @@
 
 #include <string>
 
+class CTransport;
+
+namespace framework {
+class Profile;
+}
+
 class CBrisoldeDoc : public embedding::ServerDoc
 {
 public:
-    CBrisoldeDoc();
+    // Plays on `transport`; reads and writes its settings in `profile`.
+    CBrisoldeDoc(CTransport& transport, const framework::Profile& profile);
     ~CBrisoldeDoc() override;
 
     // Stores and loads nothing: the document has no data of its own.
@@ -26,4 +33,8 @@ public:
 
 protected:
     embedding::ServerItem* OnGetEmbeddedItem() override;
+
+private:
+    CTransport& m_transport;
+    const framework::Profile& m_profile;
 };

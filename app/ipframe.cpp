@@ -1,10 +1,13 @@
 #include "ipframe.h"
 
 #include "mainfrm.h"
+#include "transport.h"
 
+#include "document.h"
 #include "menus.h"
 #include "resource.h"
 #include "stringtable.h"
+#include "waitcursor.h"
 
 #include <QAction>
 #include <QToolBar>
@@ -25,14 +28,42 @@ QString mainMenuText(int id)
 
 } // namespace
 
-CInPlaceFrame::CInPlaceFrame() = default;
+CInPlaceFrame::CInPlaceFrame(CTransport& transport) : m_transport(transport)
+{
+    onCommand(ID_PLAY_MIDI, [this] {
+        framework::WaitCursor wait;
+        m_transport.PlayMidi();
+    });
+    onCommand(ID_PAUSE_PLAYING, [this] {
+        framework::WaitCursor wait;
+        m_transport.PauseMidi();
+    });
+    onCommand(ID_STOP_PLAYING, [this] {
+        framework::WaitCursor wait;
+        m_transport.StopMidi();
+    });
+    onUpdateCommandUI(ID_PLAY_MIDI, [this](framework::CmdUI& ui) {
+        ui.Enable(hasFile() && m_transport.GetPlayState() != PLAY_PLAYING);
+    });
+    const auto whilePlaying = [this](framework::CmdUI& ui) {
+        ui.Enable(hasFile() && m_transport.GetPlayState() == PLAY_PLAYING);
+    };
+    onUpdateCommandUI(ID_PAUSE_PLAYING, whilePlaying);
+    onUpdateCommandUI(ID_STOP_PLAYING, whilePlaying);
+}
 
 CInPlaceFrame::~CInPlaceFrame() = default;
+
+bool CInPlaceFrame::hasFile() const
+{
+    return m_pDocument && !m_pDocument->GetPathName().empty();
+}
 
 int CInPlaceFrame::OnCreate(framework::CreateContext* context)
 {
     if (embedding::IPFrameWnd::OnCreate(context) == -1)
         return -1;
+    m_pDocument = context ? context->m_pCurrentDoc : nullptr;
     m_wndResizeBar = new embedding::OleResizeBar;
     if (!m_wndResizeBar->Create(this, AFX_IDW_RESIZE_BAR))
         return -1;

@@ -4,8 +4,8 @@
 //   listing_bench [--benchmark_...]      (BRISOLDE_LISTING_DIR names a folder
 //                                          to reuse; otherwise one is made)
 #include "filesview.h"
+#include "profile.h"
 #include "profilenames.h"
-#include "winapp.h"
 
 #include <QApplication>
 #include <QDir>
@@ -34,10 +34,10 @@ void makeFolder(const std::string& folder)
 
 void FillFileList(benchmark::State& state)
 {
-    framework::WinApp app("ListingBench");
-    app.SetRegistryKey("Brisolde Bench");
-    app.WriteProfileString(profile::kSettings, profile::kDefaultDirectory, g_folder + "/");
-    CFilesView list;
+    const framework::Profile settings(framework::Profile::locationFor(
+        QStringLiteral("Brisolde Bench"), QStringLiteral("ListingBench")));
+    settings.writeString(profile::kSettings, profile::kDefaultDirectory, g_folder + "/");
+    CFilesView list(settings);
     list.InitColumns();
     for (auto _ : state) {
         list.FillFileList();

@@ -3,9 +3,9 @@
 #include "drives.h"
 
 #include "images.h"
+#include "profile.h"
 #include "profilenames.h"
 #include "resource.h"
-#include "winapp.h"
 
 #include <QFile>
 #include <QHeaderView>
@@ -50,7 +50,8 @@ DriveImages imagesFor(int type)
 
 } // namespace
 
-CDirectoryView::CDirectoryView(QWidget* parent) : QTreeWidget(parent)
+CDirectoryView::CDirectoryView(const framework::Profile& profile, QWidget* parent)
+    : QTreeWidget(parent), m_profile(profile)
 {
     setObjectName(QStringLiteral("directoryView"));
     header()->hide();
@@ -172,7 +173,7 @@ void CDirectoryView::HideNonDirectories(FindEntry& entry)
 
 void CDirectoryView::FillDrives()
 {
-    std::string start = DefaultDirectory();
+    std::string start = DefaultDirectory(m_profile);
     const std::vector<DriveRoot> drives = GetLogicalDrives();
     // Mount points nest: the start path opens along the longest root it begins with.
     const DriveRoot* longest = nullptr;
@@ -308,8 +309,7 @@ void CDirectoryView::StoreClickedPath(const QPoint& position)
         return;
     std::string path;
     BuildItemPath(item, path);
-    if (framework::WinApp* app = framework::AfxGetApp())
-        app->WriteProfileString(profile::kSettings, profile::kDefaultDirectory, path);
+    m_profile.writeString(profile::kSettings, profile::kDefaultDirectory, path);
 }
 
 void CDirectoryView::OnClick(const QPoint& position)

@@ -7,6 +7,10 @@
 
 #include "document.h"
 
+namespace framework {
+class Profile;
+}
+
 #include <QImage>
 #include <QList>
 #include <QPixmap>
@@ -29,7 +33,8 @@ class CDirectoryView : public QTreeWidget, public framework::View
     Q_OBJECT
 
 public:
-    explicit CDirectoryView(QWidget* parent = nullptr);
+    // "Default Directory" is read from and written to `profile`.
+    explicit CDirectoryView(const framework::Profile& profile, QWidget* parent = nullptr);
     ~CDirectoryView() override;
 
     // Scrolls down to the item and sideways to its name.
@@ -78,6 +83,8 @@ private:
     void scrollItemIntoView(HTREEITEM item);
     // The directory's entries in listing order; false when it cannot be listed.
     static bool listDirectory(const std::string& path, std::vector<FindEntry>& entries);
+
+    const framework::Profile& m_profile;
 
     bool m_ignoreNextRelease = false;
 };

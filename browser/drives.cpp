@@ -1,7 +1,7 @@
 #include "drives.h"
 
+#include "profile.h"
 #include "profilenames.h"
-#include "winapp.h"
 
 #include <algorithm>
 #include <array>
@@ -133,11 +133,8 @@ std::vector<DriveRoot> GetLogicalDrives(const std::string& mountTable)
     return drives;
 }
 
-std::string DefaultDirectory()
+std::string DefaultDirectory(const framework::Profile& settings)
 {
-    const framework::WinApp* app = framework::AfxGetApp();
-    const std::string fallback = profile::defaultDirectoryDefault();
-    return app ? app->GetProfileString(profile::kSettings, profile::kDefaultDirectory,
-                                       fallback.c_str())
-               : fallback;
+    return settings.getString(profile::kSettings, profile::kDefaultDirectory)
+        .value_or(profile::defaultDirectoryDefault());
 }

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace framework {
+class Profile;
+}
+
 // Drive types, numbered as the tree's pictures expect them.
 constexpr int DRIVE_UNKNOWN = 0;
 constexpr int DRIVE_NO_ROOT_DIR = 1;
@@ -25,9 +29,9 @@ struct DriveRoot
 // `mountTable` is the text of /proc/self/mounts (read when empty).
 std::vector<DriveRoot> GetLogicalDrives(const std::string& mountTable = {});
 
-// The stored "Default Directory", which both panes show: the user's home
-// folder when none is stored.
-std::string DefaultDirectory();
+// The "Default Directory" stored in `profile`, which both panes show: the
+// user's home folder when none is stored.
+std::string DefaultDirectory(const framework::Profile& profile);
 
 // The type of one mount entry: its file-system type and device.
 int DriveTypeOf(const std::string& fsType, const std::string& device);

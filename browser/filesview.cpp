@@ -4,9 +4,9 @@
 #include "drives.h"
 
 #include "images.h"
+#include "profile.h"
 #include "profilenames.h"
 #include "resource.h"
-#include "winapp.h"
 
 #include <QFile>
 #include <QHeaderView>
@@ -96,7 +96,8 @@ std::string lowerAscii(std::string text)
 
 } // namespace
 
-CFilesView::CFilesView(QWidget* parent) : QTreeWidget(parent)
+CFilesView::CFilesView(const framework::Profile& profile, QWidget* parent)
+    : QTreeWidget(parent), m_profile(profile)
 {
     setObjectName(QStringLiteral("filesView"));
     setRootIsDecorated(false);
@@ -282,7 +283,7 @@ private:
 void CFilesView::FillFileList()
 {
     clear();
-    const std::string directory = DefaultDirectory();
+    const std::string directory = DefaultDirectory(m_profile);
     DIR* dir = ::opendir(directory.c_str());
     if (!dir)
         return;
@@ -364,12 +365,9 @@ int CFilesView::SelectNextFile()
         topLevelItem(selected + 1)->setSelected(true);
         return selected + 1;
     }
-    const framework::WinApp* app = framework::AfxGetApp();
-    const int loop =
-        app ? app->GetProfileInt(profile::kSettings, profile::kLoop, profile::kLoopDefault)
-            : profile::kLoopDefault;
     ClearSelection();
-    if (profile::isOn(loop)) {
+    if (profile::isOn(
+            m_profile.getInt(profile::kSettings, profile::kLoop, profile::kLoopDefault))) {
         topLevelItem(0)->setSelected(true);
         return 0;
     }
@@ -378,7 +376,7 @@ int CFilesView::SelectNextFile()
 
 void CFilesView::PlaySelectedFile()
 {
-    std::string path = DefaultDirectory();
+    std::string path = DefaultDirectory(m_profile);
     const int selected = GetSelectedIndex();
     if (selected < 0)
         return;

@@ -11,6 +11,10 @@
 
 #include "document.h"
 
+namespace framework {
+class Profile;
+}
+
 #include <QIcon>
 #include <QList>
 #include <QPixmap>
@@ -24,7 +28,8 @@ class CFilesView : public QTreeWidget, public framework::View
     Q_OBJECT
 
 public:
-    explicit CFilesView(QWidget* parent = nullptr);
+    // "Default Directory" and "Loop" are read from `profile`.
+    explicit CFilesView(const framework::Profile& profile, QWidget* parent = nullptr);
     ~CFilesView() override;
 
     QWidget* widget() override { return this; }
@@ -62,5 +67,6 @@ private:
     static constexpr int kSizeColumnWidth = 80;
     void OnDblclk();
 
+    const framework::Profile& m_profile;
     QIcon m_note; // every row's picture
 };

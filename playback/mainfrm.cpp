@@ -6,6 +6,7 @@
 #include "document.h"
 #include "menus.h"
 #include "messagebox.h"
+#include "profile.h"
 #include "profilenames.h"
 #include "resource.h"
 #include "stringtable.h"
@@ -17,6 +18,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeData>
@@ -24,8 +26,6 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyleOptionFrame>
-#include <QThread>
-#include <QTimerEvent>
 #include <QToolBar>
 #include <QUrl>
 
@@ -37,22 +37,9 @@ namespace {
 const std::vector<int> kIndicators{ID_SEPARATOR, ID_INDICATOR_POSITION, ID_INDICATOR_CAPS,
                                    ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
 
-int g_playDelay = kPlayDelay;
-
 framework::WinApp* app()
 {
     return framework::AfxGetApp();
-}
-
-int profileInt(const char* entry, int defaultValue)
-{
-    return app() ? app()->GetProfileInt(profile::kSettings, entry, defaultValue) : defaultValue;
-}
-
-std::string profileString(const char* entry, const char* defaultValue)
-{
-    return app() ? app()->GetProfileString(profile::kSettings, entry, defaultValue)
-                 : std::string(defaultValue ? defaultValue : "");
 }
 
 // "4:05": whole minutes and seconds of `microseconds`, minutes past the hour too.
@@ -154,17 +141,20 @@ CDialogBar::CDialogBar(QWidget* parent, const res::DeviceBarTemplate& dialogTemp
     setMinimumWidth(t.width * unitX / 4);
 }
 
-CMainFrame::CMainFrame(std::function<void()> registerPlayVerb) : m_wndStatusBar(statusPanes())
+CMainFrame::CMainFrame(CTransport& transport, const framework::Profile& profile,
+                       std::function<void()> registerPlayVerb)
+    : m_wndStatusBar(statusPanes()), m_transport(transport), m_profile(profile)
 {
     // The directory listed last is the starting point of relative paths.
     const std::string directory =
-        profileString(profile::kDefaultDirectory, profile::kDefaultDirectoryNoDefault);
+        m_profile.getString(profile::kSettings, profile::kDefaultDirectory)
+            .value_or(profile::kDefaultDirectoryNoDefault);
     if (::chdir(directory.c_str()) != 0) {
         // An absent or vanished directory is no reason not to start.
     }
     if (registerPlayVerb)
         registerPlayVerb();
-    g_bPortReverb = true;
+    m_transport.SetPortReverbRequest(true);
 
     setAcceptDrops(true);
     // A first window that shows both panes and the whole status bar.
@@ -192,10 +182,10 @@ CMainFrame::CMainFrame(std::function<void()> registerPlayVerb) : m_wndStatusBar(
     onUpdateCommandUI(ID_FILE_SAVE, [](framework::CmdUI& ui) { ui.Enable(false); });
     onUpdateCommandUI(ID_FILE_SAVE_AS, [](framework::CmdUI& ui) { ui.Enable(false); });
     onUpdateCommandUI(ID_PLAY_MIDI, [this](framework::CmdUI& ui) {
-        ui.Enable(!currentFileName().isEmpty() && g_nPlayState != PLAY_PLAYING);
+        ui.Enable(!currentFileName().isEmpty() && m_transport.GetPlayState() != PLAY_PLAYING);
     });
     const auto whilePlaying = [this](framework::CmdUI& ui) {
-        ui.Enable(!currentFileName().isEmpty() && g_nPlayState == PLAY_PLAYING);
+        ui.Enable(!currentFileName().isEmpty() && m_transport.GetPlayState() == PLAY_PLAYING);
     };
     onUpdateCommandUI(ID_PAUSE_PLAYING, whilePlaying);
     onUpdateCommandUI(ID_STOP_PLAYING, whilePlaying);
@@ -214,28 +204,35 @@ CMainFrame::CMainFrame(std::function<void()> registerPlayVerb) : m_wndStatusBar(
     });
     onUpdateCommandUI(ID_INDICATOR_POSITION, [this](framework::CmdUI& ui) {
         ui.Enable(true);
-        if (g_nPlayState == PLAY_PLAYING) {
-            ui.SetText(QString::asprintf("%16d/%16d", g_mtPosition, g_mtLength));
-            if (g_pSegment)
-                SetPositionToolTip(g_pSegment->tempoMap(), g_mtPosition, g_mtLength);
+        if (m_transport.GetPlayState() == PLAY_PLAYING) {
+            ui.SetText(
+                QString::asprintf("%16d/%16d", m_transport.GetPosition(), m_transport.GetLength()));
+            if (m_transport.GetSegment())
+                SetPositionToolTip(m_transport.GetSegment()->tempoMap(), m_transport.GetPosition(),
+                                   m_transport.GetLength());
         }
     });
     // The lock keys' state is not known to a portable program: those panes stay blank.
     for (int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL})
         onUpdateCommandUI(id, [](framework::CmdUI& ui) { ui.Enable(false); });
 
-    SetPlayNotifyWindow(this);
+    // What the transport says. The end of a piece arrives posted, so it is
+    // handled after the command that was running.
+    connect(&m_transport, &CTransport::pieceEnded, this, [this] { OnSegmentEnd(); });
+    connect(&m_transport, &CTransport::portChanged, this, [this] { OnPortChanged(); });
+    connect(&m_transport, &CTransport::portLost, this, &CMainFrame::OnPortLost);
+    connect(&m_transport, &CTransport::pieceLoaded, this, &CMainFrame::OnPieceLoaded);
 }
 
 CMainFrame::~CMainFrame()
 {
-    SetPlayNotifyWindow(nullptr);
-    FreeDirectMusic();
+    m_transport.disconnect(this);
+    m_transport.FreeDirectMusic();
 }
 
-void CMainFrame::setPlayDelay(int milliseconds)
+int CMainFrame::profileInt(const char* entry, int defaultValue) const
 {
-    g_playDelay = milliseconds;
+    return m_profile.getInt(profile::kSettings, entry, defaultValue);
 }
 
 bool CMainFrame::OnCreateClient(framework::CreateContext* context)
@@ -244,8 +241,8 @@ bool CMainFrame::OnCreateClient(framework::CreateContext* context)
     m_wndSplitter->setObjectName(QStringLiteral("splitter"));
     m_wndSplitter->setChildrenCollapsible(false);
     const int width = this->width();
-    auto* left = new CDirectoryView(m_wndSplitter);
-    auto* right = new CFilesView(m_wndSplitter);
+    auto* left = new CDirectoryView(m_profile, m_wndSplitter);
+    auto* right = new CFilesView(m_profile, m_wndSplitter);
     m_wndSplitter->addWidget(left);
     m_wndSplitter->addWidget(right);
     m_wndSplitter->setSizes({width / 4, width - width / 4});
@@ -305,7 +302,6 @@ int CMainFrame::OnCreate(framework::CreateContext* context)
                                  QMessageBox::Critical);
         return 0;
     }
-    SetMessageText(QString());
     CheckMenuItem(ID_OPTIONS_REVERB,
                   unsigned(profileInt(profile::kReverb, profile::kReverbDefault)));
     CheckMenuItem(ID_OPTIONS_AUTOPLAY,
@@ -315,8 +311,9 @@ int CMainFrame::OnCreate(framework::CreateContext* context)
                   unsigned(profileInt(profile::kPlayDirectory, profile::kPlayDirectoryDefault)));
     CheckMenuItem(ID_OPTIONS_GM_RESET,
                   unsigned(profileInt(profile::kGmReset, profile::kGmResetDefault)));
-    const std::string directory = profileString(profile::kDefaultDirectoryName,
-                                                profile::defaultDirectoryNameDefault().c_str());
+    const std::string directory =
+        m_profile.getString(profile::kSettings, profile::kDefaultDirectoryName)
+            .value_or(profile::defaultDirectoryNameDefault());
     if (::chdir(directory.c_str()) != 0) {
         // Ignored, as every change of directory here.
     }
@@ -350,8 +347,8 @@ void CMainFrame::SetMessageText(const QString& text)
     // keeps the active port from sounding (no SoundFont, say) while
     // something does, else the idle prompt.
     QString shown = text;
-    if (shown.isEmpty() && g_pPort && g_pPortCaps)
-        shown = QString::fromStdString(g_pPortCaps->notice);
+    if (shown.isEmpty() && m_transport.GetPort() && m_transport.GetPortCaps())
+        shown = QString::fromStdString(m_transport.GetPortCaps()->notice);
     m_wndStatusBar.setPaneText(0, shown.isEmpty() ? res::loadString(AFX_IDS_IDLEMESSAGE) : shown);
 }
 
@@ -368,145 +365,55 @@ void CMainFrame::SetPositionToolTip(const music::TempoMap& tempoMap, MUSIC_TIME 
                 .arg(minutesSeconds(realTime(position)), minutesSeconds(realTime(length))));
 }
 
-// Engine operations.
+// The device list and the transport's ports.
 
 int CMainFrame::EnumPorts()
 {
-    return ::EnumPorts(*this);
+    const int count = m_transport.EnumPorts();
+    QComboBox* combo = m_wndDlgBar->combo();
+    combo->clear();
+    for (const music::PortCaps* caps : m_transport.Ports())
+        combo->addItem(QString::fromStdString(caps->description));
+    // Only the default port is chosen; without it the list has no selection.
+    combo->setCurrentIndex(m_transport.DefaultPortEntry());
+    return count;
 }
 
 bool CMainFrame::CreateAndAddPort()
 {
-    return ::CreateAndAddPort(*this);
+    return m_transport.CreateAndAddPort(m_wndDlgBar->combo()->currentIndex());
 }
 
-void CMainFrame::ReleasePort()
+void CMainFrame::OnPortChanged()
 {
-    ::ReleasePort();
+    // The Reverb item follows the port made active; a release leaves it.
+    const music::PortCaps* caps = m_transport.GetPortCaps();
+    if (m_transport.GetPort() && caps)
+        EnableMenuItem(ID_OPTIONS_REVERB,
+                       caps->reverb ? framework::MF_ENABLED : framework::MF_GRAYED);
+    // A port that cannot sound says why (SetMessageText); another one does not.
+    SetMessageText(QString());
 }
 
-void CMainFrame::PlayMidi()
-{
-    ::PlayMidi(*this);
-}
-
-void CMainFrame::PauseMidi()
-{
-    ::PauseMidi(*this);
-}
-
-void CMainFrame::StopMidi()
-{
-    ::StopMidi(*this);
-}
-
-void CMainFrame::UpdatePosition()
-{
-    ::UpdatePosition();
-}
-
-bool CMainFrame::SetPortReverb(bool on)
-{
-    return ::SetPortReverb(on);
-}
-
-int CMainFrame::OnPlayNotify()
-{
-    return ::OnPlayNotify(*this);
-}
-
-int CMainFrame::DeviceListAdd(const std::string& text, const music::PortCaps* caps)
-{
-    QComboBox* combo = m_wndDlgBar->combo();
-    const int selected = combo->currentIndex();
-    combo->addItem(QString::fromStdString(text),
-                   QVariant::fromValue(reinterpret_cast<quintptr>(caps)));
-    // A list gains no selection by growing; only the default port is chosen.
-    if (selected == -1)
-        combo->setCurrentIndex(-1);
-    return combo->count() - 1;
-}
-
-int CMainFrame::DeviceListGetCurSel() const
-{
-    return m_wndDlgBar->combo()->currentIndex();
-}
-
-void CMainFrame::DeviceListSetCurSel(int index)
-{
-    m_wndDlgBar->combo()->setCurrentIndex(index);
-}
-
-const music::PortCaps* CMainFrame::DeviceListGetItemData(int index) const
-{
-    const QVariant item = m_wndDlgBar->combo()->itemData(index);
-    return item.isValid() ? reinterpret_cast<const music::PortCaps*>(item.value<quintptr>())
-                          : nullptr;
-}
-
-void CMainFrame::SetPositionTimer(bool on)
-{
-    if (on) {
-        m_positionTimer.start(kPositionTimerPeriod, this);
-        m_showPosition = true;
-    } else {
-        m_positionTimer.stop();
-    }
-}
-
-void CMainFrame::EnableReverbItem(bool enable)
-{
-    EnableMenuItem(ID_OPTIONS_REVERB, enable ? framework::MF_ENABLED : framework::MF_GRAYED);
-}
-
-void CMainFrame::PostSegmentEnd()
-{
-    QCoreApplication::postEvent(this, new QEvent(WM_SEGMENT_END));
-}
-
-void CMainFrame::OnPortGone(const std::string& description)
+void CMainFrame::OnPortLost(const QString& description)
 {
     // Stopped, so that the transport's rules follow; the user may choose
     // another port and play again.
     OnStopPlaying();
-    SetMessageText(QStringLiteral("Stopped: the output port \"%1\" went away")
-                       .arg(QString::fromStdString(description)));
+    SetMessageText(QStringLiteral("Stopped: the output port \"%1\" went away").arg(description));
 }
 
-void CMainFrame::PlayDelay()
+void CMainFrame::OnPieceLoaded(const QString& path, const QString& problem)
 {
-    if (g_playDelay > 0)
-        QThread::msleep(unsigned(g_playDelay));
+    // The one report of a file that does not play: the loader's reason in the status bar.
+    if (problem.isEmpty())
+        SetMessageText(QString());
+    else
+        SetMessageText(
+            QStringLiteral("Cannot play %1: %2").arg(path.section(QLatin1Char('/'), -1), problem));
 }
 
 // Messages.
-
-bool CMainFrame::event(QEvent* event)
-{
-    if (event->type() == WM_PLAY_NOTIFY) {
-        OnPlayNotify();
-        return true;
-    }
-    if (event->type() == WM_SEGMENT_END) {
-        OnSegmentEnd();
-        return true;
-    }
-    return framework::FrameWnd::event(event);
-}
-
-void CMainFrame::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() == m_positionTimer.timerId())
-        OnTimer(ID_TIMER_POSITION);
-    else
-        framework::FrameWnd::timerEvent(event);
-}
-
-void CMainFrame::OnTimer(int idEvent)
-{
-    if (idEvent == ID_TIMER_POSITION)
-        UpdatePosition();
-}
 
 int CMainFrame::OnSegmentEnd()
 {
@@ -515,7 +422,7 @@ int CMainFrame::OnSegmentEnd()
         if (CFilesView* files = GetFilesView())
             files->PlayNextFile();
     } else if (profile::isOn(profileInt(profile::kLoop, profile::kLoopDefault))) {
-        PlayMidi();
+        m_transport.PlayMidi();
     }
     return 0;
 }
@@ -573,19 +480,19 @@ void CMainFrame::dropEvent(QDropEvent* event)
 void CMainFrame::OnPlayMidi()
 {
     framework::WaitCursor wait;
-    PlayMidi();
+    m_transport.PlayMidi();
 }
 
 void CMainFrame::OnPausePlaying()
 {
     framework::WaitCursor wait;
-    PauseMidi();
+    m_transport.PauseMidi();
 }
 
 void CMainFrame::OnStopPlaying()
 {
     framework::WaitCursor wait;
-    StopMidi();
+    m_transport.StopMidi();
 }
 
 void CMainFrame::OnPlayNextFile()
@@ -602,7 +509,7 @@ void CMainFrame::OnViewDeviceCombo()
 void CMainFrame::OnOptionsReverb()
 {
     const bool checked = (GetMenuState(ID_OPTIONS_REVERB) & framework::MF_CHECKED) != 0;
-    if (SetPortReverb(!checked))
+    if (m_transport.SetPortReverb(!checked))
         CheckMenuItem(ID_OPTIONS_REVERB, checked ? framework::MF_UNCHECKED : framework::MF_CHECKED);
 }
 
@@ -613,27 +520,23 @@ void CMainFrame::OnOptionToggle(int id, const char* entry)
         return;
     const int value = (state & framework::MF_CHECKED) ? profile::kOff : profile::kOn;
     CheckMenuItem(id, unsigned(value));
-    if (app())
-        app()->WriteProfileInt(profile::kSettings, entry, value);
+    m_profile.writeInt(profile::kSettings, entry, value);
 }
 
 void CMainFrame::OnSelendokDeviceCombo()
 {
-    const int index = DeviceListGetCurSel();
-    if (app())
-        app()->WriteProfileInt(profile::kSettings, profile::kDevice, index);
-    if (index == g_nDeviceIndex)
+    const int index = m_wndDlgBar->combo()->currentIndex();
+    m_profile.writeInt(profile::kSettings, profile::kDevice, index);
+    if (index == m_transport.GetDeviceIndex())
         return;
-    if (g_pSegment)
-        StopMidi();
-    if (g_pPort)
-        ReleasePort();
-    g_nDeviceIndex = index;
+    if (m_transport.GetSegment())
+        m_transport.StopMidi();
+    if (m_transport.GetPort())
+        m_transport.ReleasePort();
+    m_transport.SetDeviceIndex(index);
     if (!CreateAndAddPort())
         framework::AfxMessageBox(QString::fromUtf8(res::kCreateAndAddPortFailed),
                                  QMessageBox::Critical);
-    else
-        SetMessageText(QString());
 }
 
 void CMainFrame::switchPane(int step)

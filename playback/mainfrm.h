@@ -3,11 +3,10 @@
 // transport commands and options.
 #pragma once
 
-#include "engine.h"
 #include "framewnd.h"
 #include "menus.h"
+#include "transport.h"
 
-#include <QBasicTimer>
 #include <functional>
 
 class QComboBox;
@@ -15,6 +14,10 @@ class QSplitter;
 class QToolBar;
 class CDirectoryView;
 class CFilesView;
+
+namespace framework {
+class Profile;
+}
 
 // The device bar: a child dialog holding the drop-down list of output ports.
 class CDialogBar : public QWidget
@@ -38,37 +41,37 @@ struct CReBar
     QToolBar* deviceBand = nullptr;
 };
 
-class CMainFrame : public framework::FrameWnd, public IEngineWindow
+// The main window. It carries out the transport commands and options on the
+// transport it is given, and follows the transport's signals: the end of a
+// piece, a port made active or lost, a file that did not load.
+class CMainFrame : public framework::FrameWnd
 {
     Q_OBJECT
 
 public:
-    // `registerPlayVerb` is the shell registration the constructor runs.
-    explicit CMainFrame(std::function<void()> registerPlayVerb = {});
+    // Settings are read from and written to `profile`; `registerPlayVerb` is
+    // the shell registration the constructor runs.
+    CMainFrame(CTransport& transport, const framework::Profile& profile,
+               std::function<void()> registerPlayVerb = {});
+    // Shuts the transport's engine down.
     ~CMainFrame() override;
+
+    CTransport& transport() const { return m_transport; }
 
     // The panes of the splitter, each only when it is of its class.
     CDirectoryView* GetDirectoryView() const;
     CFilesView* GetFilesView() const;
 
-    // Engine operations that belong to the main window.
+    // Fills the device list with the transport's ports and selects the default one.
     int EnumPorts();
+    // Makes the port of the device list's selection the active port.
     bool CreateAndAddPort();
-    void ReleasePort();
-    void PlayMidi();
-    void PauseMidi();
-    void StopMidi();
-    void UpdatePosition();
-    bool SetPortReverb(bool on);
-    int OnPlayNotify();
 
+    // The piece played to its end: stop, then the next file, the same piece
+    // again or nothing, as Play Directory and Loop say.
     int OnSegmentEnd();
-    void OnTimer(int idEvent);
     // Shows `text` in the status bar's message pane.
     void SetMessageText(const QString& text);
-
-    // The pause before Play in milliseconds (tests shorten it).
-    static void setPlayDelay(int milliseconds);
 
     framework::StatusBarPanes& m_wndStatusBar;
     QToolBar* m_wndToolBar = nullptr;
@@ -76,22 +79,9 @@ public:
     CDialogBar* m_wndDlgBar = nullptr;
     QSplitter* m_wndSplitter = nullptr;
 
-    // IEngineWindow
-    int DeviceListAdd(const std::string& text, const music::PortCaps* caps) override;
-    int DeviceListGetCurSel() const override;
-    void DeviceListSetCurSel(int index) override;
-    const music::PortCaps* DeviceListGetItemData(int index) const override;
-    void SetPositionTimer(bool on) override;
-    void EnableReverbItem(bool enable) override;
-    void PostSegmentEnd() override;
-    void OnPortGone(const std::string& description) override;
-    void PlayDelay() override;
-
 protected:
     int OnCreate(framework::CreateContext* context) override;
     bool OnCreateClient(framework::CreateContext* context) override;
-    bool event(QEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -105,12 +95,16 @@ private:
     void OnOptionsReverb();
     void OnOptionToggle(int id, const char* entry);
     void OnSelendokDeviceCombo();
+    void OnPortChanged();
+    void OnPortLost(const QString& description);
+    void OnPieceLoaded(const QString& path, const QString& problem);
     QString currentFileName() const;
     // The position pane's tool tip: elapsed and total time as minutes:seconds.
     void SetPositionToolTip(const music::TempoMap& tempoMap, MUSIC_TIME position,
                             MUSIC_TIME length);
     void switchPane(int step);
+    int profileInt(const char* entry, int defaultValue) const;
 
-    QBasicTimer m_positionTimer;
-    bool m_showPosition = false;
+    CTransport& m_transport;
+    const framework::Profile& m_profile;
 };

@@ -4,16 +4,17 @@
 // here skips itself.
 #include "brisoldeapp.h"
 #include "doctemplate.h"
-#include "engine.h"
-#include "enginewindow.h"
 #include "mainfrm.h"
 #include "midibytes.h"
+#include "profile.h"
 #include "resource.h"
+#include "transport.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -139,8 +140,6 @@ private:
     std::vector<Got> m_got;
 };
 
-using Window = FakeEngineWindow;
-
 // Two tracks, tempo 120, then 90, then 150 beats per minute; a note every
 // eighth on two channels, with a program change and a controller.
 Bytes tempoPiece()
@@ -188,29 +187,32 @@ protected:
         ASSERT_TRUE(loaded);
         segment = std::move(loaded).value();
     }
-    void TearDown() override
-    {
-        FreeDirectMusic();
-        SetEngineOptions({});
-    }
+    void TearDown() override { transport.reset(); }
     void startEngine()
     {
-        EngineOptions options;
+        CTransport::Options options;
         options.ports.synthOutput = music::SynthOutput::SilentSink;
-        SetEngineOptions(options);
-        ResetEngineVariables();
-        ASSERT_TRUE(InitDirectMusic());
-        g_bPortReverb = true;
-        EnumPorts(window);
+        transport = std::make_unique<CTransport>(profile, options);
+        ASSERT_TRUE(transport->InitDirectMusic());
+        transport->SetPortReverbRequest(true);
+        transport->EnumPorts();
+    }
+    int indexOf(const std::string& text) const
+    {
+        const auto& ports = transport->Ports();
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            if (ports[i]->description == text)
+                return int(i);
+        }
+        return -1;
     }
     void choose(const std::string& text)
     {
-        const int index = window.indexOf(text);
+        const int index = indexOf(text);
         ASSERT_GE(index, 0) << text;
-        if (g_pPort)
-            ReleasePort();
-        window.selection = index;
-        ASSERT_TRUE(CreateAndAddPort(window)) << text;
+        if (transport->GetPort())
+            transport->ReleasePort();
+        ASSERT_TRUE(transport->CreateAndAddPort(index)) << text;
     }
     // The expected messages of the piece with their times from the tempo map.
     static std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>>
@@ -253,7 +255,8 @@ protected:
     QTemporaryDir dir;
     std::string path;
     std::shared_ptr<music::Segment> segment;
-    Window window;
+    framework::Profile profile; // no file: every setting reads its default
+    std::unique_ptr<CTransport> transport;
 };
 
 } // namespace
@@ -264,11 +267,11 @@ TEST_F(AlsaTest, ListsOutputPortsAfterTheSynthesizerAndMakesEachOfThem)
     SeqClient sender("brisolde-test-out", false);
     startEngine();
     std::vector<std::string> texts;
-    for (const auto& [text, caps] : window.entries)
-        texts.push_back(text);
+    for (const music::PortCaps* caps : transport->Ports())
+        texts.push_back(caps->description);
     ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(window.entries[0].second->id, "brisolde:synthesizer");
-    EXPECT_EQ(window.selection, 0) << "the synthesizer is the default";
+    EXPECT_EQ(transport->Ports()[0]->id, "brisolde:synthesizer");
+    EXPECT_EQ(transport->DefaultPortEntry(), 0) << "the synthesizer is the default";
     auto has = [&texts](const std::string& text) {
         return std::find(texts.begin(), texts.end(), text) != texts.end();
     };
@@ -276,14 +279,15 @@ TEST_F(AlsaTest, ListsOutputPortsAfterTheSynthesizerAndMakesEachOfThem)
     EXPECT_TRUE(has("Virtual Raw MIDI 0-0:VirMIDI 0-0"));
     EXPECT_TRUE(has("brisolde-test-in:in"));
     EXPECT_FALSE(has("brisolde-test-out:in")) << "a port that only sends is not an output";
-    for (const auto& [text, caps] : window.entries) {
+    for (const music::PortCaps* caps : transport->Ports()) {
         if (caps->id == "brisolde:synthesizer")
             continue;
-        choose(text);
-        EXPECT_FALSE(window.reverbEnabled) << text << ": ALSA ports have no reverb of ours";
+        choose(caps->description);
+        EXPECT_FALSE(transport->GetPortCaps()->reverb)
+            << caps->description << ": ALSA ports have no reverb of ours";
     }
-    choose(window.entries[0].first);
-    EXPECT_TRUE(window.reverbEnabled);
+    choose(transport->Ports()[0]->description);
+    EXPECT_TRUE(transport->GetPortCaps()->reverb);
 }
 
 TEST_F(AlsaTest, APieceArrivesCompleteInOrderAndOnTime)
@@ -301,15 +305,15 @@ TEST_F(AlsaTest, APieceArrivesCompleteInOrderAndOnTime)
         const music::LoadResult loaded = music::loadFile(file);
         ASSERT_TRUE(loaded);
         receiver.clear();
-        ASSERT_EQ(LoadMidiFile(file), 0);
+        ASSERT_EQ(transport->LoadMidiFile(file), 0);
         receiver.clear(); // the GM reset of the change of file
-        PlayMidi(window);
-        ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+        transport->PlayMidi();
+        ASSERT_EQ(transport->GetPlayState(), PLAY_PLAYING);
         const music::Segment& piece = *loaded.value();
         const auto length = std::int64_t(piece.tempoMap().realTime(piece.length()));
         std::this_thread::sleep_for(std::chrono::microseconds(length + 1500000));
         const double ours = worstDeviation(piece, receiver.got());
-        StopMidi(window);
+        transport->StopMidi();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
         // The same file sent by aplaymidi, measured the same way.
@@ -355,10 +359,10 @@ TEST_F(AlsaTest, ADenseBurstArrivesCompleteWhenTheKernelsQueueIsFull)
     SeqClient receiver("brisolde-test-in", true);
     startEngine();
     choose("brisolde-test-in:in");
-    ASSERT_EQ(LoadMidiFile(QFile::encodeName(name).toStdString()), 0);
+    ASSERT_EQ(transport->LoadMidiFile(QFile::encodeName(name).toStdString()), 0);
     receiver.clear();
-    PlayMidi(window);
-    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    transport->PlayMidi();
+    ASSERT_EQ(transport->GetPlayState(), PLAY_PLAYING);
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     std::size_t ons = 0;
     std::size_t offs = 0;
@@ -370,17 +374,18 @@ TEST_F(AlsaTest, ADenseBurstArrivesCompleteWhenTheKernelsQueueIsFull)
     }
     EXPECT_EQ(ons, 8u * 500u);
     EXPECT_EQ(offs, 8u * 500u);
-    StopMidi(window);
+    transport->StopMidi();
 }
 
 TEST_F(AlsaTest, TheMainWindowChangesToMidiThroughAndBack)
 {
-    EngineOptions options;
+    CTransport::Options options;
     options.ports.synthOutput = music::SynthOutput::SilentSink;
-    SetEngineOptions(options);
-    CMainFrame::setPlayDelay(0);
-    CBrisoldeApp app;
+    options.wait = [](std::chrono::milliseconds) {
+    };
+    CBrisoldeApp app(options);
     ASSERT_TRUE(app.InitInstance());
+    QSignalSpy ports(app.transport(), &CTransport::portChanged);
     auto* frame = qobject_cast<CMainFrame*>(app.m_pMainWnd.data());
     ASSERT_NE(frame, nullptr);
     QComboBox* combo = frame->m_wndDlgBar->combo();
@@ -393,11 +398,12 @@ TEST_F(AlsaTest, TheMainWindowChangesToMidiThroughAndBack)
     };
     const int through = pick(QStringLiteral("Midi Through:Midi Through Port-0"));
     EXPECT_EQ(app.GetProfileInt("Settings", "Device", -1), through);
-    EXPECT_EQ(g_pPortCaps->id, "alsa:Midi Through:Midi Through Port-0");
+    EXPECT_EQ(ports.last().at(0).toString(), QStringLiteral("Midi Through:Midi Through Port-0"));
+    EXPECT_EQ(app.transport()->GetPortCaps()->id, "alsa:Midi Through:Midi Through Port-0");
     EXPECT_FALSE(frame->commandAction(ID_OPTIONS_REVERB)->isEnabled());
     const int synth = pick(QStringLiteral("Built-in synthesizer (FluidSynth)"));
     EXPECT_EQ(app.GetProfileInt("Settings", "Device", -1), synth);
-    EXPECT_EQ(g_pPortCaps->id, "brisolde:synthesizer");
+    EXPECT_EQ(app.transport()->GetPortCaps()->id, "brisolde:synthesizer");
     EXPECT_TRUE(frame->commandAction(ID_OPTIONS_REVERB)->isEnabled());
     app.docTemplate()->CloseAllDocuments();
     app.ExitInstance();
@@ -429,23 +435,23 @@ TEST_F(AlsaTest, AfterStopPauseALoadOrAPortChangeOnlySilencingFollows)
         return got.size();
     };
 
-    ASSERT_EQ(LoadMidiFile(path), 0);
-    PlayMidi(window);
+    ASSERT_EQ(transport->LoadMidiFile(path), 0);
+    transport->PlayMidi();
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     const std::size_t beforeStop = receiver.got().size();
-    StopMidi(window);
+    transport->StopMidi();
     onlySilencingAfter(beforeStop);
 
-    PlayMidi(window);
+    transport->PlayMidi();
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     const std::size_t beforePause = receiver.got().size();
-    PauseMidi(window);
+    transport->PauseMidi();
     onlySilencingAfter(beforePause);
 
-    PlayMidi(window);
+    transport->PlayMidi();
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     const std::size_t beforeLoad = receiver.got().size();
-    ASSERT_EQ(LoadMidiFile(path), 0);
+    ASSERT_EQ(transport->LoadMidiFile(path), 0);
     onlySilencingAfter(beforeLoad);
     bool reset = false;
     for (const auto& g : receiver.got())
@@ -453,10 +459,10 @@ TEST_F(AlsaTest, AfterStopPauseALoadOrAPortChangeOnlySilencingFollows)
             g.bytes == std::vector<std::uint8_t>(std::begin(kGmSystemOn), std::end(kGmSystemOn));
     EXPECT_TRUE(reset) << "a new file replacing a loaded one sends the GM reset";
 
-    PlayMidi(window);
+    transport->PlayMidi();
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     const std::size_t beforeChange = receiver.got().size();
-    StopMidi(window);
+    transport->StopMidi();
     choose("Midi Through:Midi Through Port-0");
     onlySilencingAfter(beforeChange);
 }
@@ -465,24 +471,25 @@ TEST_F(AlsaTest, APortThatGoesAwayEndsThePlayingAndAnotherPortWorks)
 {
     auto receiver = std::make_unique<SeqClient>("brisolde-test-in", true);
     startEngine();
+    QSignalSpy lost(transport.get(), &CTransport::portLost);
     choose("brisolde-test-in:in");
-    ASSERT_EQ(LoadMidiFile(path), 0);
-    PlayMidi(window);
+    ASSERT_EQ(transport->LoadMidiFile(path), 0);
+    transport->PlayMidi();
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     receiver->close();
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     MUSIC_TIME now = 0;
-    g_pPerformance->GetTime(now);
+    transport->GetPerformance()->GetTime(now);
     std::shared_ptr<music::SegmentState> state;
-    EXPECT_EQ(g_pPerformance->GetSegmentState(state, now), music::Result::NothingFound)
+    EXPECT_EQ(transport->GetPerformance()->GetSegmentState(state, now), music::Result::NothingFound)
         << "the playing ended with its port";
-    while (g_hNotifyEvent->size() > 0)
-        OnPlayNotify(window);
-    EXPECT_EQ(window.portsGone, std::vector<std::string>{"brisolde-test-in:in"})
-        << "the main window learns which port went away";
-    StopMidi(window);
+    while (transport->GetNotifyEvent()->size() > 0)
+        transport->OnPlayNotify();
+    ASSERT_EQ(lost.count(), 1) << "the transport says which port went away";
+    EXPECT_EQ(lost.at(0).at(0).toString(), QStringLiteral("brisolde-test-in:in"));
+    transport->StopMidi();
     choose("Midi Through:Midi Through Port-0");
-    PlayMidi(window);
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
-    StopMidi(window);
+    transport->PlayMidi();
+    EXPECT_EQ(transport->GetPlayState(), PLAY_PLAYING);
+    transport->StopMidi();
 }

@@ -78,5 +78,5 @@ TEST(Startup, AGarbageProfileStartsWithDefaultsAndTheRecentListIsSavedAtExit)
     app.OpenDocumentFile("/music/song.mid");
     app.docTemplate()->CloseAllDocuments();
     app.ExitInstance();
-    EXPECT_EQ(app.GetProfileString(profile::kRecentFileList, "File1"), "/music/song.mid");
+    EXPECT_EQ(app.GetProfileString(framework::kRecentFileListSection, "File1"), "/music/song.mid");
 }

@@ -3,9 +3,9 @@
 #include "directoryview.h"
 #include "drives.h"
 #include "filesview.h"
+#include "profile.h"
 #include "profilenames.h"
 #include "testsupport.h"
-#include "winapp.h"
 
 #include <QDir>
 #include <QHeaderView>
@@ -40,11 +40,7 @@ struct RecordingDoc : framework::Document
 class BrowserTest : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        app.SetRegistryKey("Browser Test");
-        root = QFile::encodeName(dir.path()).toStdString() + "/";
-    }
+    void SetUp() override { root = QFile::encodeName(dir.path()).toStdString() + "/"; }
     void TearDown() override
     {
         // Some names here are not UTF-8, and some folders are locked.
@@ -56,11 +52,11 @@ protected:
     }
     void setStart(const std::string& path)
     {
-        app.WriteProfileString(profile::kSettings, profile::kDefaultDirectory, path);
+        settings.writeString(profile::kSettings, profile::kDefaultDirectory, path);
     }
     std::string stored() const
     {
-        return app.GetProfileString(profile::kSettings, profile::kDefaultDirectory);
+        return settings.getString(profile::kSettings, profile::kDefaultDirectory).value_or("");
     }
     void mkdir(const std::string& relative) const
     {
@@ -114,7 +110,9 @@ protected:
         return names;
     }
 
-    framework::WinApp app{"BrowserTest"};
+    // The panes' settings, in a profile of the test's own.
+    framework::Profile settings{framework::Profile::locationFor(QStringLiteral("Browser Test"),
+                                                                QStringLiteral("BrowserTest"))};
     QTemporaryDir dir;
     std::string root;
 };
@@ -134,7 +132,7 @@ TEST_F(BrowserTest, TheTreeOpensAlongTheStoredPathAndShowsOnlyDirectories)
     std::filesystem::create_symlink(root + "Music/loop", root + "Music/loop");
     setStart(root + "Music/Midi/");
 
-    CDirectoryView tree;
+    CDirectoryView tree(settings);
     tree.OnInitialUpdate();
     QTreeWidgetItem* music = find(tree, root + "Music/");
     QTreeWidgetItem* midi = find(tree, root + "Music/Midi/");
@@ -156,19 +154,19 @@ TEST_F(BrowserTest, AStartPathThatHalfExistsDiffersInCaseOrLiesOnNoRoot)
     mkdir("Music/Midi");
     {
         setStart(root + "Music/Gone/");
-        CDirectoryView tree;
+        CDirectoryView tree(settings);
         tree.OnInitialUpdate();
         EXPECT_EQ(tree.currentItem(), find(tree, root + "Music/")) << "the deepest one reached";
     }
     {
         setStart(root + "music/");
-        CDirectoryView tree;
+        CDirectoryView tree(settings);
         tree.OnInitialUpdate();
         EXPECT_EQ(tree.currentItem(), find(tree, root)) << "a name in another case matches nothing";
     }
     {
         setStart("c:\\");
-        CDirectoryView tree;
+        CDirectoryView tree(settings);
         tree.OnInitialUpdate();
         EXPECT_EQ(tree.currentItem(), nullptr);
         for (int i = 0; i < tree.topLevelItemCount(); ++i)
@@ -183,8 +181,8 @@ TEST_F(BrowserTest, AClickStoresTheRowsPathAndUpdatesTheOtherViews)
     touch("Music/Other/a.mid");
     setStart(root + "Music/Midi/");
     RecordingDoc document;
-    CDirectoryView tree;
-    CFilesView list;
+    CDirectoryView tree(settings);
+    CFilesView list(settings);
     document.AddView(&tree);
     document.AddView(&list);
     tree.resize(400, 600);
@@ -251,7 +249,7 @@ TEST_F(BrowserTest, DeepFoldersStayReadableTheTreeScrollsSideways)
         deep += "/Level " + std::to_string(level) + " of a deep folder";
     mkdir(deep);
     setStart(root + deep + "/");
-    CDirectoryView tree;
+    CDirectoryView tree(settings);
     tree.resize(260, 300);
     tree.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&tree));
@@ -292,7 +290,7 @@ TEST_F(BrowserTest, RebuildTreeWaitsForTheFirstFillThenStartsAfresh)
 {
     mkdir("One/Two");
     setStart(root + "One/");
-    CDirectoryView tree;
+    CDirectoryView tree(settings);
     tree.RebuildTree();
     EXPECT_EQ(tree.topLevelItemCount(), 0);
     tree.OnInitialUpdate();
@@ -312,7 +310,7 @@ TEST_F(BrowserTest, AwkwardNamesAndFoldersNeitherCrashNorGoMissing)
     mkdir("Music/" + std::string(200, 'x'));
     ::chmod((root + "Music/locked").c_str(), 0);
     setStart(root + "Music/");
-    CDirectoryView tree;
+    CDirectoryView tree(settings);
     tree.OnInitialUpdate();
     QTreeWidgetItem* music = find(tree, root + "Music/");
     ASSERT_NE(music, nullptr);
@@ -373,7 +371,7 @@ TEST_F(BrowserTest, TheListShowsMidiFilesWithDateAndFullSize)
     std::tm december{};
     december.tm_mon = 11;
     std::strftime(month, sizeof month, "%b", &december);
-    CFilesView list;
+    CFilesView list(settings);
     list.OnInitialUpdate();
     std::setlocale(LC_TIME, "C");
     ::unsetenv("LOCPATH");
@@ -415,7 +413,7 @@ TEST_F(BrowserTest, TheSizeColumnFitsItsLongestNumber)
     ASSERT_EQ(::truncate((root + "sizes/huge.mid").c_str(), 1LL << 40), 0);
     touch("few/small.mid", "x");
     setStart(root + "sizes/");
-    CFilesView list;
+    CFilesView list(settings);
     list.OnInitialUpdate();
     ASSERT_EQ(list.topLevelItemCount(), 2);
     for (int row = 0; row < 2; ++row) {
@@ -449,7 +447,7 @@ TEST_F(BrowserTest, ALargeFolderIsListedWholeWithEachFilesOwnSize)
             mkdir("big/folder " + std::to_string(i) + ".mid");
     }
     setStart(root + "big/");
-    CFilesView list;
+    CFilesView list(settings);
     list.OnInitialUpdate();
     std::map<QString, QString> shown;
     for (int i = 0; i < list.topLevelItemCount(); ++i)
@@ -466,12 +464,12 @@ TEST_F(BrowserTest, NextFileWalksTheRowsAndWrapsWithLoop)
     touch("m/caf\xe9.mid");
     setStart(root + "m/");
     RecordingDoc document;
-    CFilesView list;
+    CFilesView list(settings);
     document.AddView(&list);
     list.OnInitialUpdate();
     ASSERT_EQ(list.topLevelItemCount(), 3);
 
-    app.WriteProfileInt(profile::kSettings, profile::kLoop, 0);
+    settings.writeInt(profile::kSettings, profile::kLoop, 0);
     EXPECT_EQ(list.SelectNextFile(), 0) << "nothing selected: the first row";
     EXPECT_EQ(list.SelectNextFile(), 1);
     EXPECT_EQ(list.SelectNextFile(), 2);
@@ -480,7 +478,7 @@ TEST_F(BrowserTest, NextFileWalksTheRowsAndWrapsWithLoop)
     list.PlaySelectedFile();
     EXPECT_TRUE(document.opened.empty()) << "no selection, nothing opened";
 
-    app.WriteProfileInt(profile::kSettings, profile::kLoop, 8);
+    settings.writeInt(profile::kSettings, profile::kLoop, 8);
     list.topLevelItem(2)->setSelected(true);
     list.PlayNextFile();
     EXPECT_EQ(list.GetSelectedIndex(), 0) << "wraps with Loop";
@@ -504,7 +502,7 @@ TEST_F(BrowserTest, ADoubleClickPlaysTheSelectedRow)
     touch("m/one.mid");
     setStart(root + "m/");
     RecordingDoc document;
-    CFilesView list;
+    CFilesView list(settings);
     document.AddView(&list);
     list.resize(500, 300);
     list.show();

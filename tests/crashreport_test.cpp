@@ -1,10 +1,10 @@
 // Crash reports, read line by line from programs that crash on purpose: the
 // test program of tests/crash in each way it can crash, and the player itself.
 #include "crashstack.h"
-#include "engine.h"
 #include "faultreporter.h"
-#include "internal/audiooutput.h"
+#include "profile.h"
 #include "testsupport.h"
+#include "transport.h"
 
 #include <QDir>
 #include <QFile>
@@ -688,12 +688,6 @@ std::set<pid_t> threadsOfThisProcess()
     return threads;
 }
 
-class SilentSource final : public music::internal::AudioSource
-{
-public:
-    void renderAudio(float*, float*, int) override {}
-};
-
 } // namespace
 
 // The engine's threads - notification, scheduler and audio - each take a
@@ -709,18 +703,15 @@ TEST(CrashReportThreads, EveryEngineThreadHasAStackOfItsOwnForTheCrashHandlers)
     ASSERT_EQ(::sigaction(SIGUSR2, &ask, &before), 0);
 
     const std::set<pid_t> existing = threadsOfThisProcess();
-    ResetEngineVariables();
-    EngineOptions options;
+    const framework::Profile profile;
+    CTransport::Options options;
     options.ports.synthOutput = music::SynthOutput::SilentSink;
-    SetEngineOptions(options);
-    ASSERT_TRUE(InitDirectMusic());
-    SilentSource source;
-    auto sink = music::internal::openSilentSink(source, 44100);
+    CTransport transport(profile, options);
+    ASSERT_TRUE(transport.InitDirectMusic());
     // The synthesizer's port adds its own: the one that makes the synthesizer
-    // and its output, the SoundFont reader and the audio thread.
-    std::unique_ptr<music::Port> synth =
-        g_pDirectMusic->createPort(g_pDirectMusic->defaultPort(), music::PortParams{});
-    ASSERT_NE(synth, nullptr);
+    // and its output (the silent sink), the SoundFont reader and the audio thread.
+    transport.EnumPorts();
+    ASSERT_TRUE(transport.CreateAndAddPort(transport.DefaultPortEntry()));
     std::vector<pid_t> started;
     for (const pid_t tid : threadsOfThisProcess()) {
         if (!existing.count(tid))
@@ -747,9 +738,7 @@ TEST(CrashReportThreads, EveryEngineThreadHasAStackOfItsOwnForTheCrashHandlers)
         }
         EXPECT_EQ(g_onOwnStack[i].load(), 1) << "thread " << started[i];
     }
-    synth.reset();
-    sink.reset();
-    FreeDirectMusic();
+    transport.FreeDirectMusic();
     ::sigaction(SIGUSR2, &before, nullptr);
 }
 

@@ -1,8 +1,9 @@
+#include "afxres.h"
 #include "doctemplate.h"
 #include "document.h"
 #include "framewnd.h"
 #include "messagebox.h"
-#include "resource.h"
+#include "resourcemodule.h"
 #include "winapp.h"
 
 #include <QAction>
@@ -19,6 +20,58 @@
 using namespace framework;
 
 namespace {
+
+// The test's own resources: one menu bar, a toolbar and the framework's
+// strings, under identifiers of the test's own beside the framework's.
+constexpr int kIdTestFrame = 1; // menu and toolbar
+constexpr int kIdPlay = 100;
+constexpr int kIdLoop = 101;
+constexpr int kIdReverb = 102;
+constexpr int kIdPosition = 103;
+
+constexpr MenuItem kFileMenu[] = {
+    {"&New", ID_FILE_NEW},
+    {"&Open...", ID_FILE_OPEN},
+    {"&Save", ID_FILE_SAVE},
+    {nullptr, ID_SEPARATOR},
+    {"Play", kIdPlay},
+    {nullptr, ID_SEPARATOR},
+    {"Recent File", ID_FILE_MRU_FILE1, true},
+    {nullptr, ID_SEPARATOR},
+    {"E&xit", ID_APP_EXIT},
+};
+constexpr MenuItem kEditMenu[] = {
+    {"&Undo", ID_EDIT_UNDO}, {"&Copy", ID_EDIT_COPY}, {"&Paste", ID_EDIT_PASTE}};
+constexpr MenuItem kOptionsMenu[] = {{"&Reverb", kIdReverb}, {"&Loop", kIdLoop}};
+constexpr MenuPopup kMenuBar[] = {
+    {"&File", kFileMenu}, {"&Edit", kEditMenu}, {"&Options", kOptionsMenu}};
+constexpr int kToolBar[] = {ID_FILE_NEW, ID_SEPARATOR, kIdPlay};
+
+struct TestResources : ResourceModule
+{
+    QString loadString(int id) const override
+    {
+        switch (id) {
+        case AFX_IDS_UNTITLED:
+            return QStringLiteral("Untitled");
+        case AFX_IDP_FAILED_TO_CREATE_DOC:
+            return QStringLiteral("Failed to create empty document.");
+        case kIdPlay:
+            return QStringLiteral("Play the piece\nPlay");
+        default:
+            return {};
+        }
+    }
+    std::span<const MenuPopup> menu(int id) const override
+    {
+        return id == kIdTestFrame ? std::span<const MenuPopup>(kMenuBar)
+                                  : std::span<const MenuPopup>();
+    }
+    ToolBarResource toolBar(int id) const override
+    {
+        return id == kIdTestFrame ? ToolBarResource{kToolBar, QSize(16, 15)} : ToolBarResource{};
+    }
+};
 
 struct TestDoc : Document
 {
@@ -72,8 +125,8 @@ struct TestFrame : FrameWnd
         if (failCreate || FrameWnd::OnCreate(context) == -1)
             return -1;
         toolBar = addToolBar(QStringLiteral("tools"));
-        LoadToolBar(toolBar, IDR_MAINFRAME);
-        statusPanes().create(this, {ID_SEPARATOR, ID_INDICATOR_POSITION, ID_INDICATOR_CAPS},
+        LoadToolBar(toolBar, kIdTestFrame);
+        statusPanes().create(this, {ID_SEPARATOR, kIdPosition, ID_INDICATOR_CAPS},
                              [](int id) { return QStringLiteral("pane %1").arg(id); });
         return 0;
     }
@@ -111,7 +164,7 @@ protected:
         app.SetRegistryKey("Framework Test");
         app.LoadStdProfileSettings(16);
         app.AddDocTemplate(new SingleDocTemplate(
-            IDR_MAINFRAME, [] { return new TestDoc; }, [] { return new TestFrame; }, nullptr));
+            kIdTestFrame, [] { return new TestDoc; }, [] { return new TestFrame; }, nullptr));
         setMessageBoxHook([this](const QString& text, QMessageBox::Icon) {
             messages << text;
             return int(QMessageBox::Ok);
@@ -130,7 +183,8 @@ protected:
         return nullptr;
     }
 
-    WinApp app{"FrameworkTest"};
+    TestResources resources;
+    WinApp app{resources, "FrameworkTest"};
     QStringList messages;
 };
 
@@ -219,14 +273,14 @@ TEST_F(FrameworkTest, MenuItemsTakeTheirStateFromUpdateHandlersWhenTheMenuOpens)
         ui.SetText(QStringLiteral("Paste here"));
     });
     f->onUpdateCommandUI(ID_FILE_SAVE, [](CmdUI& ui) { ui.Enable(false); });
-    f->onCommand(ID_OPTIONS_REVERB, [] {});
-    f->onUpdateCommandUI(ID_OPTIONS_REVERB, [](CmdUI&) {}); // leaves the state alone
+    f->onCommand(kIdReverb, [] {});
+    f->onUpdateCommandUI(kIdReverb, [](CmdUI&) {}); // leaves the state alone
 
     QMenu* edit = menu(QStringLiteral("&Edit"));
     QMenu* file = menu(QStringLiteral("&File"));
     QMenu* options = menu(QStringLiteral("&Options"));
     ASSERT_TRUE(edit && file && options);
-    f->EnableMenuItem(ID_OPTIONS_REVERB, MF_GRAYED);
+    f->EnableMenuItem(kIdReverb, MF_GRAYED);
     emit edit->aboutToShow();
     emit file->aboutToShow();
     emit options->aboutToShow();
@@ -239,7 +293,7 @@ TEST_F(FrameworkTest, MenuItemsTakeTheirStateFromUpdateHandlersWhenTheMenuOpens)
     EXPECT_EQ(paste->text(), QStringLiteral("Paste here"));
     EXPECT_FALSE(f->commandAction(ID_FILE_SAVE)->isEnabled());
     EXPECT_TRUE(f->commandAction(ID_FILE_NEW)->isEnabled()) << "the application handles it";
-    EXPECT_EQ(f->GetMenuState(ID_OPTIONS_REVERB) & MF_GRAYED, MF_GRAYED);
+    EXPECT_EQ(f->GetMenuState(kIdReverb) & MF_GRAYED, MF_GRAYED);
 
     // The active view handles a command before the frame does.
     copy->trigger();
@@ -257,17 +311,19 @@ TEST_F(FrameworkTest, ToolbarButtonsAndPanesUpdateWhenTheLoopIsIdle)
     TestFrame* f = frame();
     bool playing = false;
     int plays = 0;
-    f->onCommand(ID_PLAY_MIDI, [&] { ++plays; });
-    f->onUpdateCommandUI(ID_PLAY_MIDI, [&](CmdUI& ui) { ui.Enable(!playing); });
-    f->onUpdateCommandUI(ID_INDICATOR_POSITION, [&](CmdUI& ui) {
+    f->onCommand(kIdPlay, [&] { ++plays; });
+    f->onUpdateCommandUI(kIdPlay, [&](CmdUI& ui) { ui.Enable(!playing); });
+    f->onUpdateCommandUI(kIdPosition, [&](CmdUI& ui) {
         ui.SetText(playing ? QStringLiteral("  1/ 2") : QString());
     });
     f->onUpdateCommandUI(ID_INDICATOR_CAPS, [](CmdUI& ui) { ui.Enable(false); });
     f->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(f));
 
-    QAction* play = f->commandAction(ID_PLAY_MIDI);
+    QAction* play = f->commandAction(kIdPlay);
     ASSERT_TRUE(f->toolBar->actions().contains(play));
+    EXPECT_EQ(play->statusTip(), QStringLiteral("Play the piece")) << "from the test's resources";
+    EXPECT_EQ(play->toolTip(), QStringLiteral("Play"));
     runUntilIdle();
     EXPECT_TRUE(play->isEnabled());
     playing = true;
@@ -290,21 +346,21 @@ TEST_F(FrameworkTest, CheckMarksUseTheMenuCheckFlag)
 {
     app.OnFileNew();
     TestFrame* f = frame();
-    f->CheckMenuItem(ID_OPTIONS_LOOP, 8);
-    EXPECT_EQ(f->GetMenuState(ID_OPTIONS_LOOP) & MF_CHECKED, MF_CHECKED);
-    f->CheckMenuItem(ID_OPTIONS_LOOP, 1); // a stored 1: on for behaviour, unchecked in the menu
-    EXPECT_EQ(f->GetMenuState(ID_OPTIONS_LOOP) & MF_CHECKED, 0u);
+    f->CheckMenuItem(kIdLoop, 8);
+    EXPECT_EQ(f->GetMenuState(kIdLoop) & MF_CHECKED, MF_CHECKED);
+    f->CheckMenuItem(kIdLoop, 1); // a stored 1: on for behaviour, unchecked in the menu
+    EXPECT_EQ(f->GetMenuState(kIdLoop) & MF_CHECKED, 0u);
     EXPECT_EQ(f->GetMenuState(12345), kMenuStateNotFound);
 
     // The mark is the program's: a handler sees it as the user saw it, and
     // choosing the item changes it only when the handler does.
     unsigned seen = 0;
-    f->onCommand(ID_OPTIONS_LOOP, [&] { seen = f->GetMenuState(ID_OPTIONS_LOOP) & MF_CHECKED; });
-    f->CheckMenuItem(ID_OPTIONS_LOOP, MF_CHECKED);
+    f->onCommand(kIdLoop, [&] { seen = f->GetMenuState(kIdLoop) & MF_CHECKED; });
+    f->CheckMenuItem(kIdLoop, MF_CHECKED);
     emit menu(QStringLiteral("&Options"))->aboutToShow();
-    f->commandAction(ID_OPTIONS_LOOP)->trigger();
+    f->commandAction(kIdLoop)->trigger();
     EXPECT_EQ(seen, MF_CHECKED);
-    EXPECT_EQ(f->GetMenuState(ID_OPTIONS_LOOP) & MF_CHECKED, MF_CHECKED);
+    EXPECT_EQ(f->GetMenuState(kIdLoop) & MF_CHECKED, MF_CHECKED);
 }
 
 TEST_F(FrameworkTest, RecentFilesAppearInTheFileMenuAndOpenAgain)

@@ -3,19 +3,22 @@
 // pieces played to their end on a recording port with the offline clock.
 #include "brisoldeapp.h"
 #include "brisoldedoc.h"
+#include "brisoldeview.h"
 #include "directoryview.h"
 #include "doctemplate.h"
-#include "engine.h"
 #include "filesview.h"
-#include "internal/recordingport.h"
-#include "internal/synthport.h"
+#include "ipframe.h"
 #include "mainfrm.h"
 #include "messagebox.h"
 #include "midibytes.h"
 #include "profilenames.h"
+#include "recordingport.h"
 #include "resource.h"
+#include "serverdoc.h"
 #include "stringtable.h"
+#include "synthesizer.h"
 #include "testsupport.h"
+#include "transport.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -50,7 +53,7 @@
 #include <tuple>
 
 using namespace midibytes;
-using music::internal::RecordingPort;
+using music::RecordingPort;
 
 namespace {
 
@@ -70,6 +73,7 @@ Bytes shortPiece(int note)
 // The application with the file dialog answered by the test.
 struct TestApp : CBrisoldeApp
 {
+    using CBrisoldeApp::CBrisoldeApp;
     std::optional<std::string> answer;
     std::optional<std::string> DoPromptFileName() override { return answer; }
 };
@@ -90,7 +94,6 @@ protected:
         ASSERT_TRUE(writeBytes(dir.filePath(QStringLiteral("two.mid")), shortPiece(62)));
         ASSERT_TRUE(writeBytes(dir.filePath(QStringLiteral("three.mid")), shortPiece(64)));
         ASSERT_TRUE(testsupport::writeFile(dir.filePath(QStringLiteral("bad.mid")), "not midi"));
-        CMainFrame::setPlayDelay(0);
         framework::setMessageBoxHook([this](const QString& text, QMessageBox::Icon) {
             messages << text;
             return int(QMessageBox::Ok);
@@ -102,36 +105,45 @@ protected:
             app->docTemplate()->CloseAllDocuments();
         if (app)
             app->ExitInstance();
+        states.reset();
+        portSpy.reset();
         app.reset();
         framework::setMessageBoxHook({});
-        SetEngineOptions({});
     }
 
-    void start(bool withSynthesizer = true)
+    // The transport on the offline clock, with no pause before Play.
+    CTransport::Options offline(bool withSynthesizer = true)
     {
-        EngineOptions options;
+        CTransport::Options options;
         options.clock = music::Performance::Clock::Offline;
         options.ports.alsa = false;
         options.ports.synthesizer = withSynthesizer;
         options.ports.synthOutput = music::SynthOutput::Offline;
         options.ports.soundFontFolder = soundFontFolder;
-        options.preparePorts = [this](music::PortManager& ports) {
-            for (bool instruments : {true, false}) {
-                music::PortCaps caps;
-                caps.id = instruments ? "test:dls" : "test:plain";
-                caps.description = instruments ? "Recorder" : "Plain recorder";
-                caps.downloadsInstruments = instruments;
-                caps.reverb = instruments;
-                ports.addTestPort(caps, [this, instruments] {
-                    auto port = std::make_unique<RecordingPort>(instruments, instruments);
-                    recorder = port.get();
-                    return std::unique_ptr<music::Port>(std::move(port));
-                });
-            }
+        options.wait = [](std::chrono::milliseconds) {
         };
-        SetEngineOptions(options);
-        app = std::make_unique<TestApp>();
+        return options;
+    }
+
+    void start(bool withSynthesizer = true)
+    {
+        CTransport::Options options = offline(withSynthesizer);
+        for (bool instruments : {true, false}) {
+            music::PortCaps caps;
+            caps.id = instruments ? "test:dls" : "test:plain";
+            caps.description = instruments ? "Recorder" : "Plain recorder";
+            caps.downloadsInstruments = instruments;
+            caps.reverb = instruments;
+            options.ports.recordingPorts.push_back(caps);
+        }
+        app = std::make_unique<TestApp>(options);
         ASSERT_TRUE(app->InitInstance());
+        // The recording port the user chose last, while it is the active port.
+        QObject::connect(app->transport(), &CTransport::portChanged, app->transport(), [this] {
+            recorder = dynamic_cast<RecordingPort*>(transport().GetPort());
+        });
+        states = std::make_unique<QSignalSpy>(app->transport(), &CTransport::stateChanged);
+        portSpy = std::make_unique<QSignalSpy>(app->transport(), &CTransport::portChanged);
         frame = qobject_cast<CMainFrame*>(app->m_pMainWnd.data());
         ASSERT_NE(frame, nullptr);
         // The window as a user has it: shown and active, so that keys reach it.
@@ -260,9 +272,9 @@ protected:
     void runTo(std::int64_t until)
     {
         for (std::int64_t t = recorder->now(); t < until; t = std::min(until, t + 20000)) {
-            g_pPerformance->pump();
+            transport().GetPerformance()->pump();
             recorder->setNow(std::min(until, t + 20000));
-            g_pPerformance->pump();
+            transport().GetPerformance()->pump();
             settle();
         }
     }
@@ -273,7 +285,19 @@ protected:
         timer.start();
         do {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        } while ((g_hNotifyEvent->size() > 0 || timer.elapsed() < 5) && timer.elapsed() < 5000);
+        } while ((transport().GetNotifyEvent()->size() > 0 || timer.elapsed() < 5) &&
+                 timer.elapsed() < 5000);
+    }
+    CTransport& transport() const { return *app->transport(); }
+    // The play state the transport announced last.
+    int announced() const { return states->isEmpty() ? PLAY_NONE : states->last().at(0).toInt(); }
+    // The play states it announced from the `from`th on.
+    std::vector<int> announcedSince(qsizetype from) const
+    {
+        std::vector<int> out;
+        for (qsizetype i = from; i < states->count(); ++i)
+            out.push_back(states->at(i).at(0).toInt());
+        return out;
     }
     std::vector<int> notesPlayed() const
     {
@@ -288,6 +312,8 @@ protected:
     QTemporaryDir dir;
     std::string soundFontFolder; // the system's; empty: the machine's own
     std::unique_ptr<TestApp> app;
+    std::unique_ptr<QSignalSpy> states;  // the transport's stateChanged
+    std::unique_ptr<QSignalSpy> portSpy; // the transport's portChanged
     CMainFrame* frame = nullptr;
     RecordingPort* recorder = nullptr;
     QStringList messages;
@@ -344,7 +370,7 @@ TEST_F(MainFrameTest, WithoutASoundFontTheDeviceListAndTheStatusBarSaySo)
     app->answer = file("one.mid");
     pressKey(Qt::CTRL | Qt::Key_O);
     EXPECT_EQ(pathName(), file("one.mid"));
-    EXPECT_NE(g_nPlayState, PLAY_PLAYING) << "no silence passed off as playing";
+    EXPECT_NE(transport().GetPlayState(), PLAY_PLAYING) << "no silence passed off as playing";
     EXPECT_EQ(messagePane->text(), notice);
 
     chooseDevice("Recorder");
@@ -419,7 +445,7 @@ TEST_F(MainFrameTest, EveryCommandAnswersTheWayAUserGivesIt)
     app->answer = file("one.mid");
     pressKey(Qt::CTRL | Qt::Key_O);
     EXPECT_EQ(pathName(), file("one.mid"));
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING) << "Autoplay";
+    EXPECT_EQ(announced(), PLAY_PLAYING) << "Autoplay";
     clickToolButton(ID_FILE_NEW);
     EXPECT_EQ(pathName(), "");
     app->answer = file("two.mid");
@@ -438,28 +464,29 @@ TEST_F(MainFrameTest, EveryCommandAnswersTheWayAUserGivesIt)
     EXPECT_EQ(pathName(), file("one.mid"));
 
     // The transport: toolbar buttons and File menu items (Loop is on).
-    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    ASSERT_EQ(announced(), PLAY_PLAYING);
     clickToolButton(ID_PAUSE_PLAYING);
-    EXPECT_EQ(g_nPlayState, PLAY_PAUSED);
+    EXPECT_EQ(announced(), PLAY_PAUSED);
     clickToolButton(ID_STOP_PLAYING);
-    EXPECT_EQ(g_nPlayState, PLAY_PAUSED) << "a greyed button does nothing";
+    EXPECT_EQ(announced(), PLAY_PAUSED) << "a greyed button does nothing";
     clickToolButton(ID_PLAY_MIDI);
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
-    auto playing = g_pSegmentState;
+    EXPECT_EQ(announced(), PLAY_PLAYING);
+    qsizetype mark = states->count();
     clickToolButton(ID_PLAY_NEXT_FILE);
-    EXPECT_NE(g_pSegmentState, playing) << "the same piece again, from the start";
+    EXPECT_EQ(announcedSince(mark), (std::vector<int>{PLAY_STOPPED, PLAY_PLAYING}))
+        << "the same piece again, from the start";
     clickToolButton(ID_STOP_PLAYING);
-    EXPECT_EQ(g_nPlayState, PLAY_STOPPED);
+    EXPECT_EQ(announced(), PLAY_STOPPED);
     clickMenuItem(fileMenu, ID_PLAY_MIDI);
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
+    EXPECT_EQ(announced(), PLAY_PLAYING);
     clickMenuItem(fileMenu, ID_PAUSE_PLAYING);
-    EXPECT_EQ(g_nPlayState, PLAY_PAUSED);
+    EXPECT_EQ(announced(), PLAY_PAUSED);
     clickMenuItem(fileMenu, ID_PLAY_MIDI);
-    playing = g_pSegmentState;
+    mark = states->count();
     clickMenuItem(fileMenu, ID_PLAY_NEXT_FILE);
-    EXPECT_NE(g_pSegmentState, playing);
+    EXPECT_EQ(announcedSince(mark), (std::vector<int>{PLAY_STOPPED, PLAY_PLAYING}));
     clickMenuItem(fileMenu, ID_STOP_PLAYING);
-    EXPECT_EQ(g_nPlayState, PLAY_STOPPED);
+    EXPECT_EQ(announced(), PLAY_STOPPED);
 
     // What nothing here handles is greyed: its keys and items do nothing.
     const std::pair<QKeyCombination, int> keys[] = {
@@ -538,31 +565,87 @@ TEST_F(MainFrameTest, TransportCommandsFollowThePlayState)
     app->WriteProfileInt(profile::kSettings, profile::kAutoplay, 0);
     app->WriteProfileInt(profile::kSettings, profile::kLoop, 0);
     app->OpenDocumentFile(file("one.mid"));
-    EXPECT_EQ(g_nPlayState, PLAY_STOPPED) << "all three options off: loaded, not played";
+    EXPECT_EQ(announced(), PLAY_STOPPED) << "all three options off: loaded, not played";
     EXPECT_TRUE(enabled(ID_PLAY_MIDI));
     EXPECT_FALSE(enabled(ID_STOP_PLAYING));
     EXPECT_FALSE(enabled(ID_FILE_SAVE));
     EXPECT_FALSE(enabled(ID_FILE_SAVE_AS));
 
     clickToolButton(ID_PLAY_MIDI);
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
+    EXPECT_EQ(announced(), PLAY_PLAYING);
     EXPECT_FALSE(enabled(ID_PLAY_MIDI));
     EXPECT_TRUE(enabled(ID_PAUSE_PLAYING));
     EXPECT_TRUE(enabled(ID_STOP_PLAYING));
     EXPECT_TRUE(enabled(ID_PLAY_NEXT_FILE));
 
     clickToolButton(ID_PAUSE_PLAYING);
-    EXPECT_EQ(g_nPlayState, PLAY_PAUSED);
+    EXPECT_EQ(announced(), PLAY_PAUSED);
     EXPECT_TRUE(enabled(ID_PLAY_MIDI));
     EXPECT_FALSE(enabled(ID_STOP_PLAYING)) << "a paused piece cannot be stopped";
     clickMenuItem(QStringLiteral("&File"), ID_STOP_PLAYING);
-    EXPECT_EQ(g_nPlayState, PLAY_PAUSED) << "a greyed item does not run";
+    EXPECT_EQ(announced(), PLAY_PAUSED) << "a greyed item does not run";
 
     clickToolButton(ID_PLAY_MIDI);
     pressKey(Qt::CTRL | Qt::Key_N);
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING) << "File New leaves the piece playing";
+    EXPECT_EQ(announced(), PLAY_PLAYING) << "File New leaves the piece playing";
     EXPECT_FALSE(enabled(ID_PLAY_MIDI));
     EXPECT_FALSE(enabled(ID_STOP_PLAYING)) << "no file name: every transport command is off";
+}
+
+// In place, the bars on the container's frame carry Play, Pause and Stop to
+// the transport under the main window's rules; Play Next File goes on to the
+// document's frame, which walks the list. (The in-place frame is made here
+// as activation makes it, its bars in a window of the test's own.)
+TEST_F(MainFrameTest, TheInPlaceButtonsDriveTheTransport)
+{
+    start();
+    chooseDevice("Recorder");
+    app->WriteProfileInt(profile::kSettings, profile::kAutoplay, 0);
+    app->WriteProfileInt(profile::kSettings, profile::kLoop, 0);
+    auto* serverTemplate = dynamic_cast<embedding::ServerDocTemplate*>(app->docTemplate());
+    ASSERT_NE(serverTemplate, nullptr);
+    std::unique_ptr<embedding::IPFrameWnd> made(
+        serverTemplate->CreateInPlaceFrame(app->docTemplate()->document()));
+    auto* inPlace = qobject_cast<CInPlaceFrame*>(made.get());
+    ASSERT_NE(inPlace, nullptr);
+    QWidget strip;
+    inPlace->setDocumentFrame(frame);
+    inPlace->setControlBarHost(&strip);
+    ASSERT_TRUE(inPlace->OnCreateControlBars(&strip, inPlace));
+    inPlace->show();
+    strip.show();
+    auto click = [&](int id) {
+        idle();
+        QWidget* button = inPlace->m_wndToolBar->widgetForAction(inPlace->commandAction(id));
+        ASSERT_NE(button, nullptr) << id;
+        QTest::mouseClick(button, Qt::LeftButton);
+    };
+    click(ID_PLAY_MIDI);
+    EXPECT_EQ(announced(), PLAY_NONE) << "no file yet: greyed";
+
+    app->OpenDocumentFile(file("one.mid"));
+    ASSERT_EQ(announced(), PLAY_STOPPED);
+    const qsizetype mark = states->count();
+    click(ID_STOP_PLAYING); // greyed while stopped
+    click(ID_PLAY_MIDI);
+    click(ID_PLAY_MIDI); // greyed while playing
+    click(ID_PAUSE_PLAYING);
+    click(ID_STOP_PLAYING); // greyed while paused
+    click(ID_PLAY_MIDI);
+    click(ID_STOP_PLAYING);
+    click(ID_PLAY_MIDI);
+    click(ID_PLAY_NEXT_FILE); // neither Loop nor Play Directory: it only stops
+    EXPECT_EQ(announcedSince(mark), (std::vector<int>{PLAY_PLAYING, PLAY_PAUSED, PLAY_PLAYING,
+                                                      PLAY_STOPPED, PLAY_PLAYING, PLAY_STOPPED}));
+
+    // The document's view is made for the in-place frame, behind the panes,
+    // and takes Escape's command there (what Escape then does is the
+    // embedding scenario's); the main window shows the panes instead and has none.
+    EXPECT_NE(inPlace->findChild<CBrisoldeView*>(), nullptr);
+    EXPECT_TRUE(
+        inPlace->OnCmdMsg(ID_CANCEL_EDIT_SRVR, framework::CommandKind::HasHandler, nullptr));
+    EXPECT_EQ(frame->findChild<CBrisoldeView*>(), nullptr);
+    EXPECT_FALSE(frame->OnCmdMsg(ID_CANCEL_EDIT_SRVR, framework::CommandKind::HasHandler, nullptr));
 }
 
 TEST_F(MainFrameTest, APieceAtItsEndStopsOrPlaysAgainWithLoop)
@@ -570,14 +653,14 @@ TEST_F(MainFrameTest, APieceAtItsEndStopsOrPlaysAgainWithLoop)
     start();
     chooseDevice("Recorder");
     app->OpenDocumentFile(file("one.mid")); // Autoplay and Loop are on by default
-    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    ASSERT_EQ(announced(), PLAY_PLAYING);
     runTo(3000000); // the piece is a second long: it plays again and again
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
+    EXPECT_EQ(announced(), PLAY_PLAYING);
     EXPECT_GE(notesPlayed().size(), 2u);
 
     clickMenuItem(QStringLiteral("&Options"), ID_OPTIONS_LOOP); // off
     runTo(5000000);
-    EXPECT_EQ(g_nPlayState, PLAY_STOPPED);
+    EXPECT_EQ(announced(), PLAY_STOPPED);
     const std::size_t played = notesPlayed().size();
     runTo(7000000);
     EXPECT_EQ(notesPlayed().size(), played) << "without Loop it stays stopped";
@@ -585,7 +668,9 @@ TEST_F(MainFrameTest, APieceAtItsEndStopsOrPlaysAgainWithLoop)
     // The position pane shows the last position after the stop.
     clickToolButton(ID_PLAY_MIDI);
     runTo(7400000);
-    frame->OnTimer(ID_TIMER_POSITION);
+    QSignalSpy position(&transport(), &CTransport::positionChanged);
+    transport().UpdatePosition(); // a tick of its position timer
+    EXPECT_EQ(position.count(), 1);
     frame->OnIdleUpdateCmdUI();
     EXPECT_TRUE(frame->m_wndStatusBar.pane(1)->text().contains(QLatin1Char('/')));
     EXPECT_EQ(frame->m_wndStatusBar.pane(1)->text().size(), 33);
@@ -626,21 +711,21 @@ TEST_F(MainFrameTest, ThePositionPaneKeepsItsFiguresInPlaceAndTellsTheTime)
     start();
     chooseDevice("Recorder");
     app->OpenDocumentFile(file("tempo.mid"));
-    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    ASSERT_EQ(transport().GetPlayState(), PLAY_PLAYING);
     QLabel* pane = frame->m_wndStatusBar.pane(1);
     const auto showAt = [&](std::int64_t time) {
         runTo(time);
-        frame->OnTimer(ID_TIMER_POSITION);
+        transport().UpdatePosition(); // a tick of its position timer
         frame->OnIdleUpdateCmdUI();
         return pane->grab().toImage();
     };
     const QImage early = showAt(250000);
-    EXPECT_EQ(pane->text(), QString::asprintf("%16d/%16d", g_mtPosition, 80 * 768));
-    EXPECT_EQ(QString::number(g_mtPosition).size(), 3) << pane->text().toStdString();
+    EXPECT_EQ(pane->text(), QString::asprintf("%16d/%16d", transport().GetPosition(), 80 * 768));
+    EXPECT_EQ(QString::number(transport().GetPosition()).size(), 3) << pane->text().toStdString();
     EXPECT_EQ(pane->toolTip(), QStringLiteral("0:00 of 1:05"));
     const QImage later = showAt(5500000);
-    EXPECT_EQ(pane->text(), QString::asprintf("%16d/%16d", g_mtPosition, 80 * 768));
-    EXPECT_EQ(QString::number(g_mtPosition).size(), 5) << pane->text().toStdString();
+    EXPECT_EQ(pane->text(), QString::asprintf("%16d/%16d", transport().GetPosition(), 80 * 768));
+    EXPECT_EQ(QString::number(transport().GetPosition()).size(), 5) << pane->text().toStdString();
     EXPECT_EQ(pane->toolTip(), QStringLiteral("0:05 of 1:05"));
     const int border = pane->frameWidth();
     EXPECT_NE(rightmostInk(early, border), -1);
@@ -654,17 +739,17 @@ TEST_F(MainFrameTest, AFileThatFailsWhilePlayingLeavesTheEndsOfLaterPiecesHandle
     start();
     chooseDevice("Recorder");
     app->OpenDocumentFile(file("one.mid")); // Autoplay and Loop are on by default
-    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    ASSERT_EQ(announced(), PLAY_PLAYING);
     runTo(400000);
     app->OpenDocumentFile(file("bad.mid"));
     settle();
     // (Otherwise each later wait for the window would take seconds.)
-    ASSERT_EQ(g_hNotifyEvent->size(), 0u) << "the stop's notification was taken";
+    ASSERT_EQ(transport().GetNotifyEvent()->size(), 0u) << "the stop's notification was taken";
     app->OpenDocumentFile(file("two.mid"));
-    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    ASSERT_EQ(announced(), PLAY_PLAYING);
     const std::size_t before = notesPlayed().size();
     runTo(recorder->now() + 3500000); // a second long: Loop plays it three times more
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
+    EXPECT_EQ(announced(), PLAY_PLAYING);
     const std::vector<int> notes = notesPlayed();
     EXPECT_GE(std::count(notes.begin() + std::ptrdiff_t(before), notes.end(), 62), 3);
 }
@@ -676,11 +761,11 @@ TEST_F(MainFrameTest, APortThatGoesAwayWhilePlayingStopsAndSaysWhich)
     start();
     chooseDevice("Recorder");
     app->OpenDocumentFile(file("one.mid")); // Autoplay and Loop are on by default
-    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    ASSERT_EQ(announced(), PLAY_PLAYING);
     runTo(300000);
     recorder->disappear();
     runTo(2500000); // Loop does not start it again on a port that is gone
-    EXPECT_EQ(g_nPlayState, PLAY_STOPPED);
+    EXPECT_EQ(announced(), PLAY_STOPPED);
     EXPECT_EQ(frame->m_wndStatusBar.paneText(0),
               QStringLiteral("Stopped: the output port \"Recorder\" went away"));
     EXPECT_TRUE(enabled(ID_PLAY_MIDI));
@@ -691,7 +776,7 @@ TEST_F(MainFrameTest, APortThatGoesAwayWhilePlayingStopsAndSaysWhich)
     chooseDevice("Plain recorder");
     clickToolButton(ID_PLAY_MIDI);
     runTo(recorder->now() + 300000);
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING);
+    EXPECT_EQ(announced(), PLAY_PLAYING);
     EXPECT_FALSE(notesPlayed().empty());
 }
 
@@ -701,9 +786,9 @@ TEST_F(MainFrameTest, PlayNextFileWithNeitherOptionOnlyStops)
     chooseDevice("Recorder");
     app->WriteProfileInt(profile::kSettings, profile::kLoop, 0);
     app->OpenDocumentFile(file("one.mid"));
-    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    ASSERT_EQ(announced(), PLAY_PLAYING);
     clickToolButton(ID_PLAY_NEXT_FILE);
-    EXPECT_EQ(g_nPlayState, PLAY_STOPPED);
+    EXPECT_EQ(announced(), PLAY_STOPPED);
 }
 
 TEST_F(MainFrameTest, TheDeviceListChangesThePortAndRecordsTheChoice)
@@ -714,7 +799,7 @@ TEST_F(MainFrameTest, TheDeviceListChangesThePortAndRecordsTheChoice)
     EXPECT_EQ(stored(profile::kDevice), 0) << "the active entry is written too";
     chooseDevice("Plain recorder");
     EXPECT_EQ(stored(profile::kDevice), combo->findText(QStringLiteral("Plain recorder")));
-    EXPECT_EQ(g_pPortCaps->id, "test:plain");
+    EXPECT_EQ(portSpy->last().at(0).toString(), QStringLiteral("Plain recorder"));
     EXPECT_FALSE(frame->commandAction(ID_OPTIONS_REVERB)->isEnabled()) << "no reverb on that port";
     clickMenuItem(QStringLiteral("&Options"), ID_OPTIONS_REVERB); // greyed: nothing happens
     EXPECT_TRUE(checked(ID_OPTIONS_REVERB));
@@ -806,12 +891,7 @@ TEST_F(MainFrameTest, DroppedFilesOpenInDropOrderAndAreNeverMoved)
 
 TEST_F(MainFrameTest, AFileOnTheCommandLinePlaysBeforeTheWindowIsShown)
 {
-    EngineOptions options;
-    options.clock = music::Performance::Clock::Offline;
-    options.ports.alsa = false;
-    options.ports.synthOutput = music::SynthOutput::Offline;
-    SetEngineOptions(options);
-    app = std::make_unique<TestApp>();
+    app = std::make_unique<TestApp>(offline());
     app->setArguments({QFile::encodeName(dir.filePath(QStringLiteral("two.mid")))});
     // The document is opened, and plays, while the frame is made: before it
     // is shown. What holds at the moment the window shows:
@@ -822,8 +902,9 @@ TEST_F(MainFrameTest, AFileOnTheCommandLinePlaysBeforeTheWindowIsShown)
         bool eventFilter(QObject* object, QEvent* event) override
         {
             if (event->type() == QEvent::Show && qobject_cast<CMainFrame*>(object) && !playing) {
-                playing = g_pSegmentState && g_nPlayState == PLAY_PLAYING;
                 const auto* frame = static_cast<CMainFrame*>(object);
+                playing = frame->transport().GetSegmentState() &&
+                          frame->transport().GetPlayState() == PLAY_PLAYING;
                 const framework::Document* document = frame->GetFilesView()->GetDocument();
                 path = document ? document->GetPathName() : std::string();
             }
@@ -844,14 +925,17 @@ TEST_F(MainFrameTest, AFileOnTheCommandLinePlaysBeforeTheWindowIsShown)
 
 TEST_F(MainFrameTest, AnEngineThatCannotStartEndsTheProgramSilently)
 {
-    EngineOptions options;
-    options.failStart = true;
-    SetEngineOptions(options);
-    app = std::make_unique<TestApp>();
+    CTransport::Options options = offline();
+    options.makePerformance = [](music::Performance::Clock) {
+        return nullptr;
+    };
+    app = std::make_unique<TestApp>(options);
     EXPECT_FALSE(app->InitInstance());
     EXPECT_EQ(app->m_pMainWnd, nullptr);
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(g_pPerformance, nullptr) << "what was made is released again";
+    ASSERT_NE(app->transport(), nullptr);
+    EXPECT_EQ(app->transport()->GetPerformance(), nullptr);
+    EXPECT_EQ(app->transport()->GetPortManager(), nullptr) << "nothing more was made";
 }
 
 TEST_F(MainFrameTest, RegisterAndUnregisterRunAndEnd)
@@ -863,7 +947,8 @@ TEST_F(MainFrameTest, RegisterAndUnregisterRunAndEnd)
     app->setArguments({"-Register"});
     EXPECT_FALSE(app->InitInstance());
     EXPECT_TRUE(QFile::exists(entry));
-    EXPECT_EQ(g_pPerformance, nullptr) << "a run without a window shuts the engine down";
+    EXPECT_EQ(app->transport()->GetPerformance(), nullptr)
+        << "a run without a window shuts the engine down";
     app.reset();
     app = std::make_unique<TestApp>();
     app->setArguments({"/Unregserver"});
@@ -938,22 +1023,22 @@ TEST_F(MainFrameTest, PlayDirectoryWalksTheListAndWrapsOnlyWithLoop)
         runTo(t);
     }
     EXPECT_EQ(files->GetSelectedIndex(), -1);
-    EXPECT_NE(g_nPlayState, PLAY_PLAYING);
+    EXPECT_NE(announced(), PLAY_PLAYING);
 }
 
 TEST_F(MainFrameTest, TheBuiltInSynthesizerPlaysAPieceToItsEndAndAgainWithLoop)
 {
     start(); // the built-in synthesizer, rendered offline, is the default port
-    auto* synth = dynamic_cast<music::internal::SynthPort*>(g_pPort);
+    auto* synth = dynamic_cast<music::Synthesizer*>(transport().GetPort());
     ASSERT_NE(synth, nullptr);
     app->OpenDocumentFile(file("one.mid"));
-    ASSERT_EQ(g_nPlayState, PLAY_PLAYING);
+    ASSERT_EQ(announced(), PLAY_PLAYING);
     std::vector<float> left(1024);
     std::vector<float> right(1024);
     auto renderSeconds = [&](double seconds) {
         float peak = 0;
         for (int done = 0; done < int(seconds * synth->sampleRate()); done += 1024) {
-            g_pPerformance->pump();
+            transport().GetPerformance()->pump();
             synth->renderOffline(left.data(), right.data(), 1024);
             settle();
             for (float v : left)
@@ -962,9 +1047,9 @@ TEST_F(MainFrameTest, TheBuiltInSynthesizerPlaysAPieceToItsEndAndAgainWithLoop)
         return peak;
     };
     EXPECT_GT(renderSeconds(3.5), 0.01f);
-    EXPECT_EQ(g_nPlayState, PLAY_PLAYING) << "Loop plays it again";
+    EXPECT_EQ(announced(), PLAY_PLAYING) << "Loop plays it again";
     keyMenu(Qt::Key_O, {Qt::Key_L}); // Loop off
     renderSeconds(3.0);
-    EXPECT_EQ(g_nPlayState, PLAY_STOPPED);
+    EXPECT_EQ(announced(), PLAY_STOPPED);
     EXPECT_LT(renderSeconds(1.0), 1e-4f) << "stopped means silent";
 }

@@ -2,11 +2,11 @@
 // the recorder's clock is moved by the test, so nothing here waits or depends
 // on the machine's speed.
 #include "internal/alsaport.h"
-#include "internal/recordingport.h"
 #include "internal/synthport.h"
 #include "midibytes.h"
 #include "notificationqueue.h"
 #include "performance.h"
+#include "recordingport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 
 using namespace midibytes;
 using namespace music;
-using music::internal::RecordingPort;
+using music::RecordingPort;
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "allocationcount.h"
 #include "internal/alsaport.h"
-#include "internal/recordingport.h"
 #include "internal/synthport.h"
 #include "notificationqueue.h"
 #include "portmanager.h"
+#include "recordingport.h"
 #include "wavwriter.h"
 
 #include <QDir>
@@ -616,9 +616,10 @@ TEST(WavWriter, StopsWhereTheFileIsFullAndKeepsItsSizesRight)
 TEST(PortManager, ListsAndMakesPortsFromItsBackendTable)
 {
     const auto backends = portBackends();
-    ASSERT_EQ(backends.size(), 2u);
+    ASSERT_EQ(backends.size(), 3u);
     EXPECT_STREQ(backends[0].name, "synthesizer");
     EXPECT_STREQ(backends[1].name, "alsa");
+    EXPECT_STREQ(backends[2].name, "recorder");
 
     PortManager::Options options;
     options.alsa = false; // this machine's ALSA ports, if any, are not the test's
@@ -632,4 +633,21 @@ TEST(PortManager, ListsAndMakesPortsFromItsBackendTable)
     auto port = ports.createPort(SynthPort::kId, {});
     ASSERT_NE(dynamic_cast<SynthPort*>(port.get()), nullptr);
     EXPECT_EQ(ports.createPort("alsa:Nobody:nothing", {}), nullptr);
+
+    // Recording ports are listed last, and only where the options ask for them.
+    PortCaps recorder;
+    recorder.id = "test:recorder";
+    recorder.description = "Recorder";
+    recorder.reverb = true;
+    options.recordingPorts = {recorder};
+    PortManager withRecorder(options);
+    ASSERT_EQ(withRecorder.enumPort(0, caps), Result::Ok);
+    ASSERT_EQ(withRecorder.enumPort(1, caps), Result::Ok);
+    EXPECT_EQ(caps.description, "Recorder");
+    EXPECT_EQ(withRecorder.enumPort(2, caps), Result::NothingFound);
+    auto made = withRecorder.createPort("test:recorder", PortParams{true});
+    auto* recording = dynamic_cast<RecordingPort*>(made.get());
+    ASSERT_NE(recording, nullptr);
+    EXPECT_EQ(recording->caps().id, "test:recorder");
+    EXPECT_TRUE(recording->reverbOn()) << "made with the reverb asked for";
 }

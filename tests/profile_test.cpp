@@ -375,7 +375,8 @@ TEST(ProfileLocation, FollowsXdgConfigHome)
 
 TEST(ProfileApplication, StringReadersPassTheirOwnDefaults)
 {
-    framework::WinApp app("ProfileApp");
+    const framework::ResourceModule none;
+    framework::WinApp app(none, "ProfileApp");
     app.SetRegistryKey("Tolvern Test");
     EXPECT_EQ(app.profile().filePath(), qEnvironmentVariable("XDG_CONFIG_HOME") +
                                             QStringLiteral("/Tolvern Test/ProfileApp.ini"));

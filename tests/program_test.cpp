@@ -2,8 +2,8 @@
 // signals of a logout or a terminal, and started without a display or with
 // one that goes away under it.
 #include "profile.h"
-#include "profilenames.h"
 #include "testsupport.h"
+#include "winapp.h"
 
 #include <QDir>
 #include <QFile>
@@ -52,7 +52,8 @@ TEST(Program, EndSignalsEndItAsFileExitDoes)
     QTemporaryDir dir;
     QFile::remove(profilePath());
     const Profile profile(profilePath());
-    ASSERT_TRUE(profile.writeString(profile::kRecentFileList, "File1", "/music/before.mid"));
+    ASSERT_TRUE(
+        profile.writeString(framework::kRecentFileListSection, "File1", "/music/before.mid"));
 
     std::string expectedFirst;
     for (const auto& [signal, name] :
@@ -77,8 +78,8 @@ TEST(Program, EndSignalsEndItAsFileExitDoes)
 
         const std::string previous = expectedFirst.empty() ? "/music/before.mid" : expectedFirst;
         expectedFirst = QFile::encodeName(piece).toStdString();
-        EXPECT_EQ(profile.getString(profile::kRecentFileList, "File1"), expectedFirst);
-        EXPECT_EQ(profile.getString(profile::kRecentFileList, "File2"), previous);
+        EXPECT_EQ(profile.getString(framework::kRecentFileListSection, "File1"), expectedFirst);
+        EXPECT_EQ(profile.getString(framework::kRecentFileListSection, "File2"), previous);
     }
 }
 
@@ -170,7 +171,7 @@ TEST(Program, ADisplayThatGoesAwayEndsItInOrder)
         QStringLiteral("brisolde: the connection to the display was lost, so the program ends.")))
         << said.toStdString();
     EXPECT_EQ(filesIn(reports), QStringList()) << "no crash report";
-    EXPECT_EQ(Profile(profilePath()).getString(profile::kRecentFileList, "File1"),
+    EXPECT_EQ(Profile(profilePath()).getString(framework::kRecentFileListSection, "File1"),
               QFile::encodeName(piece).toStdString())
         << said.toStdString();
 }

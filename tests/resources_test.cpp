@@ -162,3 +162,21 @@ TEST(Resources, PicturesHaveTheirSizesAndOneImagePerButton)
         EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
     EXPECT_FALSE(res::loadIcon(IDR_QORVELTYPE).isNull());
 }
+
+// What the framework loads: the same resources, through the module the
+// application object registers.
+TEST(Resources, TheModuleHandsTheFrameworkTheProgramsResources)
+{
+    const framework::ResourceModule& module = res::module();
+    EXPECT_EQ(module.loadString(AFX_IDS_APP_TITLE), QStringLiteral("Brisolde"));
+    EXPECT_EQ(module.menu(IDR_MAINFRAME).data(), res::menuResource(IDR_MAINFRAME).data());
+    EXPECT_EQ(module.acceleratorTable(IDR_SRVR_INPLACE).size(),
+              res::acceleratorTable(IDR_SRVR_INPLACE).size());
+    const framework::ToolBarResource toolBar = module.toolBar(IDR_MAINFRAME);
+    EXPECT_EQ(toolBar.buttons.data(), res::toolbarButtons(IDR_MAINFRAME).data());
+    EXPECT_EQ(toolBar.imageSize, QSize(res::kToolbarImageWidth, res::kToolbarImageHeight));
+    EXPECT_EQ(module.loadBitmap(IDR_MAINFRAME).size(), res::loadBitmap(IDR_MAINFRAME).size());
+    EXPECT_FALSE(module.loadIcon(IDR_MAINFRAME).isNull());
+    EXPECT_TRUE(module.menu(12345).empty());
+    EXPECT_TRUE(module.toolBar(IDR_SRVR_EMBEDDED).buttons.empty());
+}

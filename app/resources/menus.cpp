@@ -1,6 +1,8 @@
 #include "menus.h"
 
+#include "images.h"
 #include "resource.h"
+#include "stringtable.h"
 
 #include <array>
 
@@ -189,6 +191,33 @@ const DeviceBarTemplate* deviceBarTemplate(int id)
     default:
         return nullptr;
     }
+}
+
+namespace {
+
+class ProgramResources final : public framework::ResourceModule
+{
+public:
+    QString loadString(int id) const override { return res::loadString(id); }
+    std::span<const MenuPopup> menu(int id) const override { return menuResource(id); }
+    std::span<const Accelerator> acceleratorTable(int id) const override
+    {
+        return res::acceleratorTable(id);
+    }
+    framework::ToolBarResource toolBar(int id) const override
+    {
+        return {toolbarButtons(id), QSize(kToolbarImageWidth, kToolbarImageHeight)};
+    }
+    QIcon loadIcon(int id) const override { return res::loadIcon(id); }
+    QPixmap loadBitmap(int id) const override { return res::loadBitmap(id); }
+};
+
+} // namespace
+
+const framework::ResourceModule& module()
+{
+    static const ProgramResources resources;
+    return resources;
 }
 
 } // namespace res

@@ -2,26 +2,16 @@
 // the main window and the in-place frame build their widgets from them.
 #pragma once
 
-#include <QKeyCombination>
+#include "resourcemodule.h"
+
 #include <span>
 
 namespace res {
 
-// One item of a drop-down menu. A separator has no text and id 0.
-struct MenuItem
-{
-    const char* text;
-    int id;
-    bool grayed = false;
-};
-
-// One entry of a menu bar. A group separator (where a container's menus go
-// while the document is active in place) has no text and no items.
-struct MenuPopup
-{
-    const char* text;
-    std::span<const MenuItem> items;
-};
+// The framework's shapes of menus and accelerator tables.
+using framework::Accelerator;
+using framework::MenuItem;
+using framework::MenuPopup;
 
 // Menu resource IDR_MAINFRAME, IDR_SRVR_INPLACE or IDR_SRVR_EMBEDDED; empty for other ids.
 std::span<const MenuPopup> menuResource(int id);
@@ -33,12 +23,6 @@ std::span<const int> toolbarButtons(int id);
 // Size of one toolbar button image in pixels.
 inline constexpr int kToolbarImageWidth = 16;
 inline constexpr int kToolbarImageHeight = 15;
-
-struct Accelerator
-{
-    QKeyCombination key;
-    int id;
-};
 
 // Accelerator table IDR_MAINFRAME, IDR_SRVR_INPLACE or IDR_SRVR_EMBEDDED.
 std::span<const Accelerator> acceleratorTable(int id);
@@ -61,5 +45,10 @@ inline constexpr DeviceBarTemplate kDeviceBar{};
 // Dialog template IDR_MAINFRAME (the main window's device bar) or
 // IDR_QORVELTYPE_SRVR_IP (its copy for the in-place frame); null for other ids.
 const DeviceBarTemplate* deviceBarTemplate(int id);
+
+// All of the above, the string table and the pictures, as the framework
+// loads them: the program's resources, which the application object
+// registers with the framework.
+const framework::ResourceModule& module();
 
 } // namespace res

@@ -8,8 +8,7 @@
 namespace profile {
 
 inline constexpr char kSettings[] = "Settings";
-inline constexpr char kRecentFileList[] = "Recent File List";
-inline constexpr char kRecentFileEntry[] = "File%d"; // 1 to kRecentFileCount
+// Entries of the recent-file list, which the framework keeps in its own section.
 inline constexpr int kRecentFileCount = 16;
 
 inline constexpr int kOn = 8;
@@ -45,10 +44,6 @@ inline constexpr char kDefaultDirectoryNoDefault[] = "";
 
 // Directory of the file opened last, without the final '/'.
 inline constexpr char kDefaultDirectoryName[] = "Default Directory Name";
-
-// Pages shown side by side in print preview; kept by the framework.
-inline constexpr char kPreviewPages[] = "PreviewPages";
-inline constexpr int kPreviewPagesDefault = 0;
 
 // Default of "Default Directory" for every reader but the main frame's
 // constructor: the user's home directory with a final '/'.

@@ -332,7 +332,7 @@ void ServerDoc::OnShowDocument(bool show)
     if (ServerDocTemplate* docTemplate = serverTemplate(); docTemplate && !m_strHostObj.isEmpty()) {
         const framework::WinApp* app = framework::WinApp::instance();
         frame->setWindowTitle(docTemplate->embeddedTitleFormat().arg(
-            app ? app->m_pszAppName : QString(), m_strHostObj));
+            app ? app->m_strAppName : QString(), m_strHostObj));
     }
     frame->ActivateFrame();
     m_bOpen = true;

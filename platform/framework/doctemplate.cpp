@@ -4,8 +4,8 @@
 #include "messagebox.h"
 #include "winapp.h"
 
-#include "resource.h"
-#include "stringtable.h"
+#include "afxres.h"
+#include "resourcemodule.h"
 
 namespace framework {
 
@@ -23,7 +23,8 @@ SingleDocTemplate::~SingleDocTemplate()
 
 QString SingleDocTemplate::GetDocString(DocStringIndex index) const
 {
-    const QStringList fields = res::loadString(m_nIDResource).split(QLatin1Char('\n'));
+    const QStringList fields =
+        AfxGetResourceHandle().loadString(m_nIDResource).split(QLatin1Char('\n'));
     return index < fields.size() ? fields.at(index) : QString();
 }
 
@@ -49,7 +50,7 @@ void SingleDocTemplate::SetDefaultTitle(Document* document) const
 {
     QString title = GetDocString(docName);
     if (title.isEmpty())
-        title = res::loadString(AFX_IDS_UNTITLED);
+        title = AfxGetResourceHandle().loadString(AFX_IDS_UNTITLED);
     document->SetTitle(title);
 }
 
@@ -69,7 +70,7 @@ Document* SingleDocTemplate::OpenDocumentFile(const std::optional<std::string>& 
     if (!m_pOnlyDoc) {
         Document* document = m_newDocument ? m_newDocument() : nullptr;
         if (!document) {
-            AfxMessageBox(res::loadString(AFX_IDP_FAILED_TO_CREATE_DOC));
+            AfxMessageBox(AfxGetResourceHandle().loadString(AFX_IDP_FAILED_TO_CREATE_DOC));
             return nullptr;
         }
         m_pOnlyDoc.reset(document);
@@ -81,7 +82,7 @@ Document* SingleDocTemplate::OpenDocumentFile(const std::optional<std::string>& 
     if (!m_frame) {
         m_frame = CreateNewFrame(m_pOnlyDoc.get());
         if (!m_frame) {
-            AfxMessageBox(res::loadString(AFX_IDP_FAILED_TO_CREATE_DOC));
+            AfxMessageBox(AfxGetResourceHandle().loadString(AFX_IDP_FAILED_TO_CREATE_DOC));
             if (createdDocument)
                 m_pOnlyDoc.reset();
             return nullptr;

@@ -3,10 +3,8 @@
 #include "document.h"
 #include "winapp.h"
 
-#include "images.h"
-#include "menus.h"
-#include "resource.h"
-#include "stringtable.h"
+#include "afxres.h"
+#include "resourcemodule.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -148,7 +146,7 @@ bool FrameWnd::LoadFrame(int resourceId, CreateContext* context)
     m_nIDHelp = resourceId;
     LoadMenu(resourceId);
     LoadAccelTable(resourceId);
-    setWindowIcon(res::loadIcon(resourceId));
+    setWindowIcon(AfxGetResourceHandle().loadIcon(resourceId));
     OnUpdateFrameTitle();
     return OnCreate(context) != -1;
 }
@@ -158,7 +156,7 @@ QAction* FrameWnd::actionFor(int id)
     if (QAction* existing = commandAction(id))
         return existing;
     auto* action = new QAction(this);
-    const QString prompt = res::loadString(id);
+    const QString prompt = AfxGetResourceHandle().loadString(id);
     const qsizetype newline = prompt.indexOf(QLatin1Char('\n'));
     action->setStatusTip(newline < 0 ? prompt : prompt.left(newline));
     if (newline >= 0)
@@ -168,18 +166,18 @@ QAction* FrameWnd::actionFor(int id)
 
 bool FrameWnd::LoadMenu(int id)
 {
-    const auto popups = res::menuResource(id);
+    const auto popups = AfxGetResourceHandle().menu(id);
     if (popups.empty())
         return false;
     QMenuBar* bar = menuBar();
     bar->clear();
-    for (const res::MenuPopup& popup : popups) {
+    for (const MenuPopup& popup : popups) {
         if (!popup.text) {
             bar->addSeparator();
             continue;
         }
         QMenu* menu = bar->addMenu(QString::fromUtf8(popup.text));
-        for (const res::MenuItem& item : popup.items) {
+        for (const MenuItem& item : popup.items) {
             if (!item.text) {
                 menu->addSeparator();
                 continue;
@@ -203,7 +201,7 @@ void FrameWnd::LoadAccelTable(int id)
     }
     m_accelActions.clear();
     std::map<int, QList<QKeySequence>> keys;
-    for (const res::Accelerator& accel : res::acceleratorTable(id))
+    for (const Accelerator& accel : AfxGetResourceHandle().acceleratorTable(id))
         keys[accel.id].append(QKeySequence(accel.key));
     for (const auto& [commandId, sequences] : keys) {
         QAction* action = actionFor(commandId);
@@ -217,14 +215,20 @@ void FrameWnd::LoadAccelTable(int id)
 
 bool FrameWnd::LoadToolBar(QToolBar* bar, int id)
 {
-    const auto buttons = res::toolbarButtons(id);
-    if (buttons.empty())
+    const ResourceModule& resources = AfxGetResourceHandle();
+    const ToolBarResource toolBar = resources.toolBar(id);
+    if (toolBar.buttons.empty())
         return false;
-    const QList<QPixmap> images = res::splitStrip(res::loadBitmap(id), res::kToolbarImageWidth);
+    // The bitmap is a strip of the buttons' images, left to right.
+    const QPixmap strip = resources.loadBitmap(id);
+    const int width = toolBar.imageSize.width();
+    QList<QPixmap> images;
+    for (int x = 0; width > 0 && x + width <= strip.width(); x += width)
+        images.append(strip.copy(x, 0, width, strip.height()));
     bar->clear();
-    bar->setIconSize(QSize(res::kToolbarImageWidth, res::kToolbarImageHeight));
+    bar->setIconSize(toolBar.imageSize);
     qsizetype image = 0;
-    for (int buttonId : buttons) {
+    for (int buttonId : toolBar.buttons) {
         if (buttonId == ID_SEPARATOR) {
             bar->addSeparator();
             continue;
@@ -314,7 +318,7 @@ void FrameWnd::ActivateFrame()
 void FrameWnd::OnUpdateFrameTitle()
 {
     const WinApp* app = WinApp::instance();
-    const QString appTitle = app ? app->m_pszAppName : QString();
+    const QString appTitle = app ? app->m_strAppName : QString();
     const Document* document = GetActiveDocument();
     if (document && !document->GetTitle().isEmpty())
         setWindowTitle(document->GetTitle() + QStringLiteral(" - ") + appTitle);

@@ -24,7 +24,7 @@ int AfxMessageBox(const QString& text, QMessageBox::Icon icon)
     if (hook())
         return hook()(text, icon);
     const WinApp* app = WinApp::instance();
-    QMessageBox box(icon, app ? app->m_pszAppName : QString(), text, QMessageBox::Ok,
+    QMessageBox box(icon, app ? app->m_strAppName : QString(), text, QMessageBox::Ok,
                     app ? app->m_pMainWnd.data() : nullptr);
     return box.exec();
 }

@@ -38,7 +38,9 @@ public:
     // a 32-bit integer (unsigned values past 2^31 read as their 32-bit pattern).
     int getInt(const char* section, const char* entry, int defaultValue) const;
 
-    // The stored text, or `defaultValue` when the value is absent or unreadable.
+    // The stored text (a number stored as such reads as its digits); nothing
+    // when the value is absent or unreadable, so that each reader applies
+    // its own default.
     std::optional<std::string> getString(const char* section, const char* entry) const;
 
     // Each write returns false when the file could not be written; the old

@@ -4,10 +4,7 @@
 #include "document.h"
 #include "framewnd.h"
 
-#include "images.h"
-#include "profilenames.h"
-#include "resource.h"
-#include "stringtable.h"
+#include "afxres.h"
 
 #include <QAction>
 #include <QApplication>
@@ -147,10 +144,11 @@ void onExitDuringEventLoop(int status, void*)
 
 } // namespace
 
-WinApp::WinApp(const char* appName) : m_hInstance(res::resourceRoot())
+WinApp::WinApp(const ResourceModule& resources, const char* appName) : m_resources(resources)
 {
-    m_pszAppName = appName ? QString::fromUtf8(appName) : res::loadString(AFX_IDS_APP_TITLE);
-    m_pszProfileName = m_pszAppName;
+    AfxSetResourceHandle(&m_resources);
+    m_strAppName = appName ? QString::fromUtf8(appName) : m_resources.loadString(AFX_IDS_APP_TITLE);
+    m_strProfileName = m_strAppName;
     g_app = this;
 
     onCommand(ID_FILE_NEW, [this] { OnFileNew(); });
@@ -186,6 +184,8 @@ WinApp::~WinApp()
     m_pDocTemplate.reset();
     if (g_app == this)
         g_app = nullptr;
+    if (&AfxGetResourceHandle() == &m_resources)
+        AfxSetResourceHandle(nullptr);
 }
 
 WinApp* WinApp::instance()
@@ -257,8 +257,8 @@ void WinApp::PostQuitMessage(int exitCode)
 
 void WinApp::SetRegistryKey(const char* company)
 {
-    m_pszRegistryKey = QString::fromUtf8(company);
-    m_profile = Profile(Profile::locationFor(m_pszRegistryKey, m_pszProfileName));
+    m_strRegistryKey = QString::fromUtf8(company);
+    m_profile = Profile(Profile::locationFor(m_strRegistryKey, m_strProfileName));
 }
 
 int WinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) const
@@ -295,13 +295,12 @@ bool WinApp::WriteProfileString(const char* section, const char* entry,
 void WinApp::LoadStdProfileSettings(int maxMRU)
 {
     if (maxMRU > 0) {
-        m_pRecentFileList = std::make_unique<RecentFileList>(profile::kRecentFileList,
-                                                             profile::kRecentFileEntry, maxMRU, 30);
+        m_pRecentFileList = std::make_unique<RecentFileList>(kRecentFileListSection,
+                                                             kRecentFileEntryFormat, maxMRU, 30);
         m_pRecentFileList->setFirstCommandId(ID_FILE_MRU_FILE1);
         m_pRecentFileList->ReadList(m_profile);
     }
-    m_nNumPreviewPages =
-        GetProfileInt(profile::kSettings, profile::kPreviewPages, profile::kPreviewPagesDefault);
+    m_nNumPreviewPages = GetProfileInt(kPreviewPagesSection, kPreviewPagesEntry, 0);
 }
 
 void WinApp::SaveStdProfileSettings()
@@ -309,7 +308,7 @@ void WinApp::SaveStdProfileSettings()
     if (m_pRecentFileList)
         m_pRecentFileList->WriteList(m_profile);
     if (m_nNumPreviewPages != 0)
-        WriteProfileInt(profile::kSettings, profile::kPreviewPages, m_nNumPreviewPages);
+        WriteProfileInt(kPreviewPagesSection, kPreviewPagesEntry, m_nNumPreviewPages);
 }
 
 void WinApp::AddToRecentFileList(const std::string& path)
@@ -349,7 +348,7 @@ QStringList WinApp::fileDialogFilters() const
         if (!name.isEmpty() && !ext.isEmpty())
             filters << dialogFilter(name, ext);
     }
-    filters << res::loadString(AFX_IDS_ALLFILTER) + QStringLiteral(" (*)");
+    filters << m_resources.loadString(AFX_IDS_ALLFILTER) + QStringLiteral(" (*)");
     return filters;
 }
 
@@ -357,7 +356,7 @@ std::optional<std::string> WinApp::DoPromptFileName()
 {
     const QStringList filters = fileDialogFilters();
     const QString file = QFileDialog::getOpenFileName(
-        m_pMainWnd, res::loadString(AFX_IDS_OPENFILE), QDir::currentPath(),
+        m_pMainWnd, m_resources.loadString(AFX_IDS_OPENFILE), QDir::currentPath(),
         filters.join(QStringLiteral(";;")), nullptr, QFileDialog::HideNameFilterDetails);
     if (file.isEmpty())
         return std::nullopt;

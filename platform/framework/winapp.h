@@ -6,6 +6,7 @@
 #include "command.h"
 #include "profile.h"
 #include "recentfilelist.h"
+#include "resourcemodule.h"
 
 #include <QPointer>
 #include <QString>
@@ -20,11 +21,20 @@ class Document;
 class FrameWnd;
 class SingleDocTemplate;
 
+// What the framework keeps in the profile itself: the recent-file list
+// ("File1" to "File16" in its section) and the preview page count.
+inline constexpr char kRecentFileListSection[] = "Recent File List";
+inline constexpr char kRecentFileEntryFormat[] = "File%d";
+inline constexpr char kPreviewPagesSection[] = "Settings";
+inline constexpr char kPreviewPagesEntry[] = "PreviewPages";
+
 class WinApp : public CommandTarget
 {
 public:
-    // `appName` null takes the application title from string resource 57344.
-    explicit WinApp(const char* appName = nullptr);
+    // The program's `resources` are registered for the framework for as long
+    // as the application object lives (AfxSetResourceHandle); `appName` null
+    // takes the application title from their string AFX_IDS_APP_TITLE.
+    explicit WinApp(const ResourceModule& resources, const char* appName = nullptr);
     ~WinApp() override;
 
     static WinApp* instance();
@@ -93,15 +103,17 @@ public:
     // Opens entry `id` - first recent-file command of the recent-file list.
     void OnOpenRecentFile(int id);
 
-    QString m_pszAppName;
-    QString m_pszRegistryKey;
-    QString m_pszProfileName;
+    // The program's resources.
+    const ResourceModule& resources() const { return m_resources; }
+
+    QString m_strAppName;
+    QString m_strRegistryKey;
+    QString m_strProfileName;
     QPointer<FrameWnd> m_pMainWnd;
-    // The program's module: the root of its resources (see res::resourceRoot()).
-    const char* m_hInstance;
     int m_nNumPreviewPages = 0;
 
 private:
+    const ResourceModule& m_resources;
     Profile m_profile;
     std::unique_ptr<RecentFileList> m_pRecentFileList;
     std::unique_ptr<SingleDocTemplate> m_pDocTemplate;

@@ -2,6 +2,7 @@
 
 #include "internal/alsaport.h"
 #include "internal/synthport.h"
+#include "recordingport.h"
 
 #include <array>
 
@@ -64,9 +65,24 @@ std::unique_ptr<Port> createAlsa(const PortManager::Options&, const PortCaps& ca
     return nullptr;
 }
 
+void enumerateRecorders(const PortManager::Options& options, std::vector<PortCaps>& ports)
+{
+    ports.insert(ports.end(), options.recordingPorts.begin(), options.recordingPorts.end());
+}
+
+std::unique_ptr<Port> createRecorder(const PortManager::Options&, const PortCaps& caps,
+                                     const PortParams& params)
+{
+    auto port = std::make_unique<RecordingPort>(caps);
+    if (caps.reverb)
+        port->setReverb(params.reverb);
+    return port;
+}
+
 constexpr std::array kBackends{
     PortBackend{"synthesizer", enumerateSynthesizer, createSynthesizer},
     PortBackend{"alsa", enumerateAlsa, createAlsa},
+    PortBackend{"recorder", enumerateRecorders, createRecorder},
 };
 
 } // namespace
@@ -91,8 +107,6 @@ void PortManager::refresh()
         for (PortCaps& caps : ports)
             m_entries.push_back({std::move(caps), b});
     }
-    for (std::size_t t = 0; t < m_testPorts.size(); ++t)
-        m_entries.push_back({m_testPorts[t].first, kBackends.size() + t});
 }
 
 Result PortManager::enumPort(int index, PortCaps& caps)
@@ -118,16 +132,9 @@ std::unique_ptr<Port> PortManager::createPort(const std::string& id, const PortP
     for (const Entry& entry : m_entries) {
         if (entry.caps.id != id || entry.caps.portClass != PortClass::Output)
             continue;
-        if (entry.backend < kBackends.size())
-            return kBackends[entry.backend].create(m_options, entry.caps, params);
-        return m_testPorts[entry.backend - kBackends.size()].second();
+        return kBackends[entry.backend].create(m_options, entry.caps, params);
     }
     return nullptr;
-}
-
-void PortManager::addTestPort(const PortCaps& caps, std::function<std::unique_ptr<Port>()> make)
-{
-    m_testPorts.emplace_back(caps, std::move(make));
 }
 
 } // namespace music

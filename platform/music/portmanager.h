@@ -1,7 +1,8 @@
 // The MIDI output ports of the machine: listing them, the default one, and
 // making a port object for one of them. Port backends come from a fixed
 // table of {name, enumerate, create} (portBackends()): the built-in
-// synthesizer, then the ALSA sequencer; ports that tests add come last.
+// synthesizer, then the ALSA sequencer, then the recording ports that tests
+// ask for in the options.
 //
 // Threads: the user-interface thread only.
 #pragma once
@@ -9,7 +10,6 @@
 #include "port.h"
 #include "result.h"
 
-#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -44,6 +44,9 @@ public:
         int sampleRate = 44100;
         bool alsa = true;        // list the ALSA sequencer's ports when it exists
         bool synthesizer = true; // list the built-in synthesizer (tests can leave it out)
+        // Recording ports (recordingport.h) to list last, each made with
+        // these capabilities; none in the program.
+        std::vector<PortCaps> recordingPorts;
     };
 
     PortManager();
@@ -58,20 +61,16 @@ public:
     // A port object for `id`, inactive; null when the port is not (or no longer) there.
     std::unique_ptr<Port> createPort(const std::string& id, const PortParams& params);
 
-    // Tests: an extra port offered under `caps.id`, listed after the others.
-    void addTestPort(const PortCaps& caps, std::function<std::unique_ptr<Port>()> make);
-
 private:
     void refresh();
 
     struct Entry
     {
         PortCaps caps;
-        std::size_t backend = 0; // index into portBackends(); past its end: a test port
+        std::size_t backend = 0; // index into portBackends()
     };
     Options m_options;
     std::vector<Entry> m_entries;
-    std::vector<std::pair<PortCaps, std::function<std::unique_ptr<Port>()>>> m_testPorts;
 };
 
 // A kind of output port.
@@ -86,7 +85,8 @@ struct PortBackend
 };
 
 // The backends in the order their ports are listed: the built-in
-// synthesizer (the default port), then the ALSA sequencer's ports.
+// synthesizer (the default port), the ALSA sequencer's ports, the recording
+// ports of the options.
 std::span<const PortBackend> portBackends();
 
 } // namespace music

@@ -40,6 +40,7 @@
 #include "port.h"
 #include "soundfont.h"
 #include "spscqueue.h"
+#include "synthesizer.h"
 
 #include <array>
 #include <atomic>
@@ -73,7 +74,7 @@ struct SynthOptions
     std::string soundFontFolder; // the system's; empty: see soundFontFolders()
 };
 
-class SynthPort final : public Port, private AudioSource
+class SynthPort final : public Synthesizer, private AudioSource
 {
 public:
     static constexpr char kId[] = "brisolde:synthesizer";
@@ -110,22 +111,14 @@ public:
     // Instruments whose samples are in memory now.
     std::size_t instrumentsInMemory() const { return m_store.presetsInMemory(); }
 
-    int sampleRate() const { return m_sampleRate; }
-    // Name of the audio output in use ("pulseaudio", "silent", ...), empty offline.
-    std::string outputName() const;
-    // Offline mode: renders the next `frames` frames (buffers are overwritten).
-    void renderOffline(float* left, float* right, int frames);
+    int sampleRate() const override { return m_sampleRate; }
+    std::string outputName() const override;
+    void renderOffline(float* left, float* right, int frames) override;
     // Frames rendered so far: the port's clock in frames.
     std::int64_t framesRendered() const { return m_clockFrames.load(std::memory_order_acquire); }
 
-    // What reached the synthesizer so far.
-    struct Counts
-    {
-        std::uint64_t noteOns = 0;
-        std::uint64_t noteOffs = 0;    // note offs and note ons of velocity 0
-        std::uint64_t shedNoteOns = 0; // not played: see "Overload" above
-    };
-    Counts counts() const;
+    // What reached the synthesizer so far; note ons are shed as "Overload" above says.
+    Counts counts() const override;
 
 private:
     struct Message

@@ -11,10 +11,10 @@
 //
 //   brisolde-render IN.mid OUT.wav [--soundfont FILE] [--rate HZ] [--dry]
 //   brisolde-render --play [--silent] IN.mid [--soundfont FILE] [--rate HZ]
-#include "internal/synthport.h"
 #include "loader.h"
 #include "notificationqueue.h"
 #include "performance.h"
+#include "synthesizer.h"
 #include "wavwriter.h"
 
 #include <algorithm>
@@ -143,7 +143,7 @@ NoteCount notesOf(const music::Segment& segment)
 
 // "12000 note ons and 12000 note offs reached the synthesizer, 0 note ons were
 // shed": against the piece's own count, so that a loss would show.
-void printSummary(const music::internal::SynthPort& port, const music::Segment& segment)
+void printSummary(const music::Synthesizer& port, const music::Segment& segment)
 {
     const NoteCount piece = notesOf(segment);
     const auto counts = port.counts();
@@ -177,7 +177,7 @@ void startPlaying(music::Performance& performance, music::NotificationQueue& not
 }
 
 // Plays in real time and returns when the piece and its last notes are over.
-int play(music::internal::SynthPort& port, const std::shared_ptr<music::Segment>& segment)
+int play(music::Synthesizer& port, const std::shared_ptr<music::Segment>& segment)
 {
     music::NotificationQueue notifications;
     music::Performance performance(music::Performance::Clock::RealTime);
@@ -210,7 +210,7 @@ int play(music::internal::SynthPort& port, const std::shared_ptr<music::Segment>
     return 0;
 }
 
-int render(const char* program, music::internal::SynthPort& port,
+int render(const char* program, music::Synthesizer& port,
            const std::shared_ptr<music::Segment>& segment, const std::string& out, int rate)
 {
     // A WAV file's sizes are 32 bits: a piece longer than that is refused
@@ -286,16 +286,16 @@ int render(const char* program, music::internal::SynthPort& port,
 int run(int argc, char* argv[])
 {
     std::vector<std::string> files;
-    music::internal::SynthOptions options;
-    options.mode = music::internal::AudioMode::Offline;
+    music::SynthesizerOptions options;
+    options.output = music::SynthOutput::Offline;
     bool realTime = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--play")) {
             realTime = true;
-            if (options.mode == music::internal::AudioMode::Offline)
-                options.mode = music::internal::AudioMode::Device;
+            if (options.output == music::SynthOutput::Offline)
+                options.output = music::SynthOutput::Device;
         } else if (!std::strcmp(argv[i], "--silent"))
-            options.mode = music::internal::AudioMode::SilentSink;
+            options.output = music::SynthOutput::SilentSink;
         else if (!std::strcmp(argv[i], "--dry"))
             options.reverb = options.chorus = false;
         else if (!std::strcmp(argv[i], "--soundfont") && i + 1 < argc)
@@ -308,8 +308,7 @@ int run(int argc, char* argv[])
             files.push_back(argv[i]);
     }
     if (files.size() != (realTime ? 1u : 2u) || options.sampleRate < 8000 ||
-        options.sampleRate > 192000 ||
-        (!realTime && options.mode != music::internal::AudioMode::Offline))
+        options.sampleRate > 192000 || (!realTime && options.output != music::SynthOutput::Offline))
         return usage(argv[0]);
     // Offline, nothing waits for the sound: FluidSynth renders voices on
     // every core.
@@ -322,7 +321,8 @@ int run(int argc, char* argv[])
         return 1;
     }
     const std::shared_ptr<music::Segment> segment = loaded.value();
-    music::internal::SynthPort port(options);
+    const std::unique_ptr<music::Synthesizer> synthesizer = music::makeSynthesizer(options);
+    music::Synthesizer& port = *synthesizer;
     music::Status ready = port.activate(true);
     if (ready.ok())
         ready = port.download(music::instrumentsPlayed(*segment));

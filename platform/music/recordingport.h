@@ -1,6 +1,7 @@
 // A port that keeps every message it receives with its time, for tests. Its
-// clock is set by the test, so nothing depends on the machine's speed. It is
-// never listed to users.
+// clock is set by the test, so nothing depends on the machine's speed. The
+// port manager lists it only where its options name recording ports
+// (PortManager::Options::recordingPorts): never to users.
 #pragma once
 
 #include "port.h"
@@ -9,7 +10,7 @@
 #include <mutex>
 #include <vector>
 
-namespace music::internal {
+namespace music {
 
 class RecordingPort final : public Port
 {
@@ -24,6 +25,8 @@ public:
     };
 
     explicit RecordingPort(bool downloadsInstruments = false, bool reverb = false);
+    // A port that answers to `caps` (its identifier, description and abilities).
+    explicit RecordingPort(PortCaps caps);
 
     const PortCaps& caps() const override { return m_caps; }
     Result activate(bool on) override;
@@ -70,4 +73,4 @@ private:
     std::vector<Received> m_pending;
 };
 
-} // namespace music::internal
+} // namespace music

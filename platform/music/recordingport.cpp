@@ -1,8 +1,9 @@
 #include "recordingport.h"
 
 #include <algorithm>
+#include <utility>
 
-namespace music::internal {
+namespace music {
 
 RecordingPort::RecordingPort(bool downloadsInstruments, bool reverb)
 {
@@ -11,6 +12,8 @@ RecordingPort::RecordingPort(bool downloadsInstruments, bool reverb)
     m_caps.downloadsInstruments = downloadsInstruments;
     m_caps.reverb = reverb;
 }
+
+RecordingPort::RecordingPort(PortCaps caps) : m_caps(std::move(caps)) {}
 
 Result RecordingPort::activate(bool on)
 {
@@ -175,4 +178,4 @@ void RecordingPort::disappear()
     m_pending.clear();
 }
 
-} // namespace music::internal
+} // namespace music
