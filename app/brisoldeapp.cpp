@@ -106,11 +106,19 @@ bool CBrisoldeApp::InitInstance()
     // A stand-alone start repairs the server's registration.
     m_server.UpdateRegistry(programPath());
 
-    if (!ProcessShellCommand(info))
+    // The media controls' player follows the transport from the first file
+    // on (the command line's too); it appears on the bus with the window.
+    m_pMprisPlayer = std::make_unique<CMprisPlayer>(transport);
+    if (!ProcessShellCommand(info)) {
+        m_pMprisPlayer.reset();
         return endWithoutWindow();
+    }
 
     m_pMainWnd->show();
     m_pMainWnd->setAcceptDrops(true);
+    // Without a session bus the program runs as before, without media controls.
+    if (!m_pMprisPlayer->Publish())
+        m_pMprisPlayer.reset();
     return true;
 }
 

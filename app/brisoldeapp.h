@@ -3,6 +3,7 @@
 #pragma once
 
 #include "commandline.h"
+#include "mprisplayer.h"
 #include "templateserver.h"
 #include "transport.h"
 #include "winapp.h"
@@ -39,10 +40,14 @@ public:
 
     // The playback engine, made and started by InitInstance; null before.
     CTransport* transport() const { return m_pTransport.get(); }
+    // The player on the session bus for the desktop's media controls; null
+    // without a bus, and for a start that serves embedded objects.
+    CMprisPlayer* mprisPlayer() const { return m_pMprisPlayer.get(); }
 
 private:
     CTransport::Options m_transportOptions;
     std::unique_ptr<CTransport> m_pTransport;
+    std::unique_ptr<CMprisPlayer> m_pMprisPlayer; // goes before the transport
     std::unique_ptr<QPrinter> m_printer;
     std::optional<QList<QByteArray>> m_arguments;
 };
