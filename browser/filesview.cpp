@@ -68,6 +68,15 @@ public:
             }
         case Qt::DecorationRole:
             return column == 0 ? QVariant(m_note) : QVariant();
+        case Qt::FontRole:
+            // The file that plays stands out.
+            if (const auto* list = static_cast<const CFilesView*>(treeWidget());
+                list && list->IsPlayingFileName(m_bytes)) {
+                QFont bold = list->font();
+                bold.setBold(true);
+                return bold;
+            }
+            return QTreeWidgetItem::data(column, role);
         case Qt::TextAlignmentRole:
             return column == 0 ? QVariant() : QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
         case kNameRole:
@@ -280,10 +289,31 @@ private:
 
 } // namespace
 
+void CFilesView::SetPlayingFile(const std::string& path)
+{
+    m_playingFile = path;
+    FindPlayingFile();
+}
+
+void CFilesView::FindPlayingFile()
+{
+    // Its name, when it lies in the folder listed.
+    const std::size_t slash = m_playingFile.rfind('/');
+    QByteArray name;
+    if (slash != std::string::npos && m_playingFile.compare(0, slash + 1, m_listedDirectory) == 0)
+        name = QByteArray::fromStdString(m_playingFile.substr(slash + 1));
+    if (name != m_playingName) {
+        m_playingName = name;
+        viewport()->update();
+    }
+}
+
 void CFilesView::FillFileList()
 {
     clear();
     const std::string directory = DefaultDirectory(m_profile);
+    m_listedDirectory = directory;
+    FindPlayingFile();
     DIR* dir = ::opendir(directory.c_str());
     if (!dir)
         return;

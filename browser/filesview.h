@@ -51,6 +51,16 @@ public:
     // Makes the Size column wide enough for `longest`'s number (null: no rows).
     void FitSizeColumn(QTreeWidgetItem* longest);
 
+    // Marks the row of the file at `path` (bytes of a file name) as the one
+    // that plays, in bold, while it is listed; empty: none. The selection
+    // is left as it is.
+    void SetPlayingFile(const std::string& path);
+    // Whether the row named `name` (its bytes) is the playing file's.
+    bool IsPlayingFileName(const QByteArray& name) const
+    {
+        return !m_playingName.isEmpty() && name == m_playingName;
+    }
+
     // Whether `name` ends in `ext` (the text from its last '.'), ASCII letter case aside.
     static bool HasExtension(const char* name, const char* ext);
     static bool IsMidiFile(const char* name);
@@ -66,7 +76,11 @@ protected:
 private:
     static constexpr int kSizeColumnWidth = 80;
     void OnDblclk();
+    void FindPlayingFile();
 
     const framework::Profile& m_profile;
-    QIcon m_note; // every row's picture
+    QIcon m_note;                  // every row's picture
+    std::string m_listedDirectory; // the folder the rows are of
+    std::string m_playingFile;     // the path of the file that plays; empty: none
+    QByteArray m_playingName;      // its name, while it is in the folder listed
 };

@@ -222,6 +222,7 @@ CMainFrame::CMainFrame(CTransport& transport, const framework::Profile& profile,
     connect(&m_transport, &CTransport::portChanged, this, [this] { OnPortChanged(); });
     connect(&m_transport, &CTransport::portLost, this, &CMainFrame::OnPortLost);
     connect(&m_transport, &CTransport::pieceLoaded, this, &CMainFrame::OnPieceLoaded);
+    connect(&m_transport, &CTransport::stateChanged, this, [this] { MarkPlayingFile(); });
 }
 
 CMainFrame::~CMainFrame()
@@ -405,12 +406,23 @@ void CMainFrame::OnPortLost(const QString& description)
 
 void CMainFrame::OnPieceLoaded(const QString& path, const QString& problem)
 {
+    m_loadedPath = problem.isEmpty() ? QFile::encodeName(path).toStdString() : std::string();
+    MarkPlayingFile();
     // The one report of a file that does not play: the loader's reason in the status bar.
     if (problem.isEmpty())
         SetMessageText(QString());
     else
         SetMessageText(
             QStringLiteral("Cannot play %1: %2").arg(path.section(QLatin1Char('/'), -1), problem));
+}
+
+void CMainFrame::MarkPlayingFile()
+{
+    // The file list marks the loaded piece while it plays or is paused.
+    const int state = m_transport.GetPlayState();
+    if (CFilesView* files = GetFilesView())
+        files->SetPlayingFile(state == PLAY_PLAYING || state == PLAY_PAUSED ? m_loadedPath
+                                                                            : std::string());
 }
 
 // Messages.

@@ -98,6 +98,8 @@ private:
     void OnPortChanged();
     void OnPortLost(const QString& description);
     void OnPieceLoaded(const QString& path, const QString& problem);
+    // Marks the playing file in the file list.
+    void MarkPlayingFile();
     QString currentFileName() const;
     // The position pane's tool tip: elapsed and total time as minutes:seconds.
     void SetPositionToolTip(const music::TempoMap& tempoMap, MUSIC_TIME position,
@@ -107,4 +109,5 @@ private:
 
     CTransport& m_transport;
     const framework::Profile& m_profile;
+    std::string m_loadedPath; // the piece the transport holds (bytes of its path)
 };

@@ -975,6 +975,55 @@ TEST_F(MainFrameTest, FileOpenOffersTheTemplatesFilterAndOpensTheChoice)
     EXPECT_EQ(app->docTemplate()->document()->GetPathName(), file("three.mid"));
 }
 
+// The file that plays is bold in the file list while it plays or is paused,
+// whichever row is selected: clicks select as before, and the mark follows
+// Play Next File.
+TEST_F(MainFrameTest, TheFileThatPlaysIsBoldInTheList)
+{
+    QFile::remove(dir.filePath(QStringLiteral("bad.mid")));
+    ASSERT_TRUE(testsupport::writeFile(
+        profilePath(), "[Settings]\nDefault Directory=" + QFile::encodeName(dir.path()) + "/\n"));
+    start();
+    chooseDevice("Recorder");
+    CFilesView* files = frame->GetFilesView();
+    ASSERT_EQ(files->topLevelItemCount(), 3);
+    const auto row = [files](const char* name) {
+        return files->findItems(QString::fromUtf8(name), Qt::MatchExactly).value(0);
+    };
+    const auto boldRows = [files] {
+        QStringList bold;
+        for (int i = 0; i < files->topLevelItemCount(); ++i) {
+            if (files->topLevelItem(i)->font(0).bold())
+                bold << files->topLevelItem(i)->text(0);
+        }
+        return bold;
+    };
+    EXPECT_EQ(boldRows(), QStringList());
+
+    QTest::mouseDClick(files->viewport(), Qt::LeftButton, {},
+                       files->visualItemRect(row("two.mid")).center());
+    ASSERT_EQ(transport().GetPlayState(), PLAY_PLAYING);
+    EXPECT_EQ(boldRows(), QStringList{"two.mid"});
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {},
+                      files->visualItemRect(row("three.mid")).center());
+    EXPECT_EQ(files->GetSelectedIndex(), files->indexOfTopLevelItem(row("three.mid")));
+    EXPECT_EQ(boldRows(), QStringList{"two.mid"}) << "a click only selects";
+    clickToolButton(ID_PAUSE_PLAYING);
+    EXPECT_EQ(boldRows(), QStringList{"two.mid"}) << "paused, it is still the one in play";
+    clickToolButton(ID_PLAY_MIDI);
+    clickToolButton(ID_STOP_PLAYING);
+    EXPECT_EQ(boldRows(), QStringList());
+    EXPECT_EQ(files->GetSelectedIndex(), files->indexOfTopLevelItem(row("three.mid")));
+
+    keyMenu(Qt::Key_O, {Qt::Key_D}); // Play Directory on
+    clickToolButton(ID_PLAY_MIDI);
+    clickToolButton(ID_PLAY_NEXT_FILE); // the row after the selected one
+    ASSERT_EQ(transport().GetPlayState(), PLAY_PLAYING);
+    const int next = (files->indexOfTopLevelItem(row("three.mid")) + 1) % 3;
+    EXPECT_EQ(files->GetSelectedIndex(), next);
+    EXPECT_EQ(boldRows(), QStringList{files->topLevelItem(next)->text(0)});
+}
+
 TEST_F(MainFrameTest, PlayDirectoryWalksTheListAndWrapsOnlyWithLoop)
 {
     // A file that does not load ends the walk (nothing plays, so nothing
