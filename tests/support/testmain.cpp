@@ -1,6 +1,7 @@
 // Entry point of every test program: each run gets a home, configuration and
-// data folder of its own, so that no test ever touches the real user's files,
-// and widgets are drawn off screen.
+// data folder of its own, and no session bus but a private one, so that no
+// test ever touches the real user's files or desktop, and widgets are drawn
+// off screen.
 #include <QApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -26,6 +27,11 @@ int main(int argc, char* argv[])
     setenv("XDG_DATA_HOME", data.constData(), 1);
     setenv("XDG_CACHE_HOME", cache.constData(), 1);
     setenv("XDG_RUNTIME_DIR", runtime.constData(), 1);
+    // No test reaches the desktop's own session bus: the address names a bus
+    // that is not there, unless the run has a private bus of its own
+    // (dbus-run-session) and says so.
+    if (!std::getenv("BRISOLDE_TEST_PRIVATE_BUS"))
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + runtime + "/bus").constData(), 1);
     if (!std::getenv("BRISOLDE_TEST_ON_DISPLAY"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
