@@ -271,10 +271,17 @@ TEST_F(MprisTest, AClientOnTheBusDrivesTheTransportAsTheToolbarDoes)
     playerctl({QStringLiteral("play")});
     EXPECT_EQ(transport().GetPlayState(), PLAY_STOPPED);
 
+    // A file:// URL opens as a dropped file does, and plays (Autoplay).
+    playerctl({QStringLiteral("open"), url("a.mid")});
+    EXPECT_EQ(app->docTemplate()->document()->GetPathName(),
+              QFile::encodeName(dir.filePath(QStringLiteral("a.mid"))).toStdString());
+    EXPECT_EQ(transport().GetPlayState(), PLAY_PLAYING);
+    EXPECT_TRUE(buttonEnabled(ID_PAUSE_PLAYING));
+
     // The follower saw every change of the status, in order.
     follower.terminate();
     follower.waitForFinished();
     EXPECT_EQ(QString::fromUtf8(follower.readAllStandardOutput())
                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-              (QStringList{"Stopped", "Playing", "Paused", "Playing", "Stopped"}));
+              (QStringList{"Stopped", "Playing", "Paused", "Playing", "Stopped", "Playing"}));
 }

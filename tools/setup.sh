@@ -37,6 +37,8 @@ packages=(
     appstream file dpkg-dev lintian
     # the embedding server: session bus, X11 window tools, the test container's xcb
     dbus x11-utils xdotool libxcb1-dev
+    # the media controls (MPRIS) tests' client
+    playerctl
 )
 
 missing=()
