@@ -432,7 +432,7 @@ TEST(MusicLoaderCache, KeepsSegmentsByPathUntilReleased)
     EXPECT_EQ(music::errorName(missing.error()), "read-failed");
     EXPECT_NE(missing.reason().find("No such file"), std::string::npos) << missing.reason();
     const music::LoadResult folder = loader.getObject(dir.path().toStdString());
-    EXPECT_EQ(folder.error(), music::Error::ReadFailed);
+    EXPECT_EQ(folder.error(), music::Error::NotAFile);
     const std::string textPath = pathOf("notes.mid");
     ASSERT_TRUE(write(textPath, text("just text")));
     const music::LoadResult notMidi = loader.getObject(textPath);

@@ -10,7 +10,6 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace music {
 
@@ -26,55 +25,83 @@ Status readFailure(const std::string& what, int error)
     return Status::failure(Error::ReadFailed, what + ": " + std::strerror(error));
 }
 
+// Only regular files hold a piece: what else a path can name is refused by
+// its kind, before anything is read from it.
+Status notAFile(mode_t mode)
+{
+    const char* what = S_ISDIR(mode)                    ? "a folder"
+                       : S_ISFIFO(mode)                 ? "a named pipe (FIFO)"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                                                        : "something";
+    return Status::failure(Error::NotAFile, std::string(what) + ", not a file");
+}
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd) noexcept : m_fd(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const noexcept { return m_fd; }
+
+private:
+    int m_fd;
+};
+
 } // namespace
 
 LoadResult loadFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return readFailure("cannot open the file", errno);
+    // Look first: opening a FIFO waits for a writer, opening a device may act on it.
     struct stat info
     {
     };
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return readFailure("cannot read the file", error);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return readFailure("cannot read the file", EISDIR);
-    }
-    // The size is a hint only (pipes report 0, a file may grow): read until the end.
-    // The buffer is not cleared first: every byte used is read into it.
+    if (::stat(path.c_str(), &info) != 0)
+        return readFailure("cannot open the file", errno);
+    if (!S_ISREG(info.st_mode))
+        return notAFile(info.st_mode);
+    // The path may name something else by now: never wait in open, and look
+    // again at what was opened.
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0)
+        return readFailure("cannot open the file", errno);
+    if (::fstat(file.get(), &info) != 0)
+        return readFailure("cannot read the file", errno);
+    if (!S_ISREG(info.st_mode))
+        return notAFile(info.st_mode);
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size >= internal::SmfParser::kMaxFileSize)
+        return Status::failure(Error::TooLarge, internal::SmfParser::tooLargeReason(size));
+
+    // No more than the size seen is read: a file that grows meanwhile is read as
+    // it was, one that shrinks as far as it goes. The buffer is not cleared
+    // first: every byte used is read into it.
     internal::PodBuffer<std::uint8_t> bytes;
     internal::Prefaulter prefaulter;
     try {
-        bytes.reserve(S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
+        bytes.reserve(static_cast<std::size_t>(size));
         prefaulter.start(bytes.data(), bytes.capacity());
-        for (;;) {
-            if (bytes.size() == bytes.capacity()) {
-                prefaulter.stop();
-                bytes.reserve(bytes.capacity() * 2);
-            }
-            const ssize_t got =
-                ::read(fd, bytes.data() + bytes.size(), bytes.capacity() - bytes.size());
+        while (bytes.size() < size) {
+            const ssize_t got = ::read(file.get(), bytes.data() + bytes.size(),
+                                       static_cast<std::size_t>(size) - bytes.size());
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                const int error = errno;
-                ::close(fd);
-                return readFailure("cannot read the file", error);
+                return readFailure("cannot read the file", errno);
             }
             if (got == 0)
                 break;
             bytes.resizeForOverwrite(bytes.size() + static_cast<std::size_t>(got));
         }
     } catch (const std::bad_alloc&) {
-        ::close(fd);
         return Status::failure(Error::TooLarge, "not enough memory to read the file");
     }
-    ::close(fd);
     prefaulter.stop();
     return load(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
 }

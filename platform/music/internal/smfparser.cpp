@@ -130,13 +130,17 @@ LoadResult SmfParser::parse(std::span<const std::uint8_t> file)
     }
 }
 
+std::string SmfParser::tooLargeReason(std::uint64_t size)
+{
+    return "the file holds " + std::to_string(size) + " bytes; a MIDI file must be smaller than " +
+           "2 GiB (" + std::to_string(kMaxFileSize) + " bytes)";
+}
+
 LoadResult SmfParser::parseOrThrow(std::span<const std::uint8_t> file)
 {
     SmfParser parser(file);
     if (file.size() >= kMaxFileSize) {
-        return parser.fail(Error::TooLarge,
-                           "the file holds " + std::to_string(file.size()) +
-                               " bytes; the most a MIDI file may hold here is 2 GiB");
+        return parser.fail(Error::TooLarge, tooLargeReason(file.size()));
     }
     if (file.empty())
         return parser.fail(Error::NotMidi, "the file is empty");

@@ -22,6 +22,8 @@ public:
     static constexpr std::size_t kMaxWarnings = 100;
 
     static LoadResult parse(std::span<const std::uint8_t> file);
+    // Why a file of `size` bytes (kMaxFileSize or more) is refused.
+    static std::string tooLargeReason(std::uint64_t size);
 
 private:
     struct Timed
