@@ -27,9 +27,8 @@ void reportSegment(benchmark::State& state, const music::Segment& segment, std::
 }
 
 // Parse and merge from memory.
-void BM_LoadFromMemory(benchmark::State& state)
+void loadFromMemory(benchmark::State& state, const std::vector<std::uint8_t>& file)
 {
-    const std::vector<std::uint8_t>& file = benchFile();
     std::shared_ptr<music::Segment> segment;
     for (auto _ : state) {
         segment.reset();
@@ -43,7 +42,20 @@ void BM_LoadFromMemory(benchmark::State& state)
     }
     reportSegment(state, *segment, file.size());
 }
+
+void BM_LoadFromMemory(benchmark::State& state)
+{
+    loadFromMemory(state, benchFile());
+}
 BENCHMARK(BM_LoadFromMemory)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// The same amount of events in a single track: parsing alone, nothing to merge.
+void BM_LoadOneTrack(benchmark::State& state)
+{
+    static const std::vector<std::uint8_t> file = bench::makeBenchFile(bench::kBenchFileBytes, 1);
+    loadFromMemory(state, file);
+}
+BENCHMARK(BM_LoadOneTrack)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 // Read, parse and merge from a file, through the player's loader.
 void BM_LoadFromFile(benchmark::State& state)

@@ -85,10 +85,11 @@ VarLen readVarLen(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t
     return VarLen::TooLong;
 }
 
+constexpr const char* kCutOff = "event cut off by the end of the track";
+
 const char* varLenProblem(VarLen status) noexcept
 {
-    return status == VarLen::TooLong ? "variable-length number longer than 4 bytes"
-                                     : "event cut off by the end of the track";
+    return status == VarLen::TooLong ? "variable-length number longer than 4 bytes" : kCutOff;
 }
 
 // Data bytes that follow a system common or real-time status byte, or -1 for
@@ -446,25 +447,22 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
     std::uint64_t lastFine = reader.lastFine;
     std::uint8_t running = reader.running;
     bool ended = false;
-    const std::uint8_t* problemAt = nullptr;
-    std::string problem;
+    Problem problem;
 
     // Channel events, nearly all of a file, are written straight through `next`;
-    // everything else goes through pushPayload, with the buffer's size brought
-    // up to date before and `next` taken up again after.
+    // the helpers for the rest write through pushPayload, so the buffer's size is
+    // brought up to date before them and `next` taken up again after.
     Event* next = out.data() + out.size();
     Event* stop = out.data() + std::min(limit, out.capacity());
-    bool reload = false;
     const auto syncOut = [&] {
         out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
     };
+    const auto reload = [&] {
+        next = out.data() + out.size();
+        stop = out.data() + std::min(limit, out.capacity());
+    };
 
     while (p < end) {
-        if (reload) {
-            next = out.data() + out.size();
-            stop = out.data() + std::min(limit, out.capacity());
-            reload = false;
-        }
         if (next >= stop) {
             syncOut();
             if (out.size() >= limit) {
@@ -475,7 +473,7 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
                 return;
             }
             out.reserve(std::max<std::size_t>(64, out.capacity() * 2));
-            reload = true;
+            reload();
             continue;
         }
         const std::uint8_t* eventStart = p;
@@ -483,30 +481,25 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
         if (delta < 0x80) {
             ++p;
         } else if (VarLen status = readVarLen(p, end, delta); status != VarLen::Ok) {
-            problemAt = eventStart;
-            problem = varLenProblem(status);
+            problem = {eventStart, varLenProblem(status)};
             break;
         }
         fine += std::uint64_t{delta} * finePerTick;
         const std::uint64_t time =
             fine < ExactDivider::kLimit ? divider.divide(fine) : kMaxMusicTime + 1;
         if (time > kMaxMusicTime) {
-            problemAt = eventStart;
-            problem = "event time beyond the range of music time";
+            problem = {eventStart, "event time beyond the range of music time"};
             break;
         }
-        const std::uint32_t remainder = static_cast<std::uint32_t>(fine - time * divisor);
         if (p == end) {
-            problemAt = eventStart;
-            problem = "event cut off by the end of the track";
+            problem = {eventStart, kCutOff};
             break;
         }
 
         std::uint8_t status = *p;
         if (status < 0x80) {
             if (running == 0) {
-                problemAt = p;
-                problem = "data byte " + hexByte(status) + " with no running status";
+                problem = {p, "data byte " + hexByte(status) + " with no running status"};
                 break;
             }
             status = running;
@@ -518,15 +511,13 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
             const std::uint8_t kind = status & 0xF0;
             const std::ptrdiff_t need = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
             if (end - p < need) {
-                problemAt = eventStart;
-                problem = "event cut off by the end of the track";
+                problem = {eventStart, kCutOff};
                 break;
             }
             const std::uint8_t data1 = p[0];
             const std::uint8_t data2 = need == 2 ? p[1] : 0;
             if ((data1 | data2) & 0x80) {
-                problemAt = eventStart;
-                problem = "status byte inside a channel message";
+                problem = {eventStart, "status byte inside a channel message"};
                 break;
             }
             p += need;
@@ -536,9 +527,9 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
                 closeSysEx(reader, true);
                 if (out.size() == out.capacity())
                     out.reserve(std::max<std::size_t>(64, out.capacity() * 2));
-                next = out.data() + out.size();
-                stop = out.data() + std::min(limit, out.capacity());
+                reload();
             }
+            const std::uint32_t remainder = static_cast<std::uint32_t>(fine - time * divisor);
             Event& event = *next++;
             event.m_time = static_cast<MusicTime>(time);
             event.m_word = data1 | (std::uint32_t{data2} << 8) | (remainder << 16);
@@ -549,169 +540,190 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
             continue;
         }
 
-        // The rest writes through pushPayload.
         syncOut();
-        reload = true;
-        if (status == 0xFF || status == 0xF0 || status == 0xF7) {
-            std::uint8_t type = 0;
-            if (status == 0xFF) {
-                if (p == end) {
-                    problemAt = eventStart;
-                    problem = "event cut off by the end of the track";
-                    break;
-                }
-                type = *p++;
-            }
-            std::uint32_t length = 0;
-            if (VarLen read = readVarLen(p, end, length); read != VarLen::Ok) {
-                problemAt = eventStart;
-                problem = varLenProblem(read);
-                break;
-            }
-            if (static_cast<std::uint64_t>(end - p) < length) {
-                problemAt = eventStart;
-                problem = "event cut off by the end of the track";
-                break;
-            }
-            const std::uint8_t* data = p;
-            p += length;
-            lastFine = fine;
-
-            if (status == 0xF7 && reader.sysExOpen) {
-                // A further packet of a divided SysEx message.
-                reader.sysEx.insert(reader.sysEx.end(), data, data + length);
-                reader.sysExFine = fine;
-                if (length > 0 && data[length - 1] == 0xF7)
-                    closeSysEx(reader, false);
-                continue;
-            }
-            if (reader.sysExOpen)
-                closeSysEx(reader, true);
-
-            if (status == 0xF0) {
-                if (length > 0 && data[length - 1] == 0xF7) {
-                    // The usual case, the whole message at once: store F0 and the data.
-                    pushPayload(fine, 0xF0, 0, data, length, true);
-                } else {
-                    reader.sysEx.assign(1, 0xF0);
-                    reader.sysEx.insert(reader.sysEx.end(), data, data + length);
-                    reader.sysExOpen = true;
-                    reader.sysExFine = fine;
-                    reader.sysExAt = eventStart;
-                }
-                continue;
-            }
-            if (status == 0xF7) {
-                // An escape: bytes sent as they are.
-                if (length > 0)
-                    pushPayload(fine, 0xF7, 0, data, length);
-                continue;
-            }
-
-            switch (type) {
-            case 0x2F: // end of track
-                pushPayload(fine, 0xFF, type, data, length);
-                ended = true;
-                break;
-            case 0x51: // tempo
-                if (length < 3) {
-                    warnAt(eventStart,
-                           "tempo event with " + std::to_string(length) + " data bytes ignored");
-                } else if (const std::uint32_t tempo = (std::uint32_t{data[0]} << 16) |
-                                                       (std::uint32_t{data[1]} << 8) | data[2];
-                           tempo == 0) {
-                    warnAt(eventStart, "tempo 0 ignored");
-                } else {
-                    pushPayload(fine, 0xFF, type, data, length);
-                    // SMPTE files keep their fixed real time whatever the tempo says.
-                    if (!m_smpte)
-                        m_tempos.push_back({fine, tempo, track});
-                }
-                break;
-            case 0x58: // time signature
-                if (length < 4) {
-                    warnAt(eventStart,
-                           "time signature with " + std::to_string(length) + " data bytes ignored");
-                } else {
-                    pushPayload(fine, 0xFF, type, data, length);
-                    m_timeSignatures.push_back({fine,
-                                                (std::uint32_t{data[0]} << 24) |
-                                                    (std::uint32_t{data[1]} << 16) |
-                                                    (std::uint32_t{data[2]} << 8) | data[3],
-                                                track});
-                }
-                break;
-            case 0x59: // key signature
-                if (length < 2) {
-                    warnAt(eventStart,
-                           "key signature with " + std::to_string(length) + " data bytes ignored");
-                } else {
-                    pushPayload(fine, 0xFF, type, data, length);
-                    m_keySignatures.push_back(
-                        {fine, (std::uint32_t{data[0]} << 8) | data[1], track});
-                }
-                break;
-            case 0x01: // text
-            case 0x02: // copyright
-            case 0x03: // track name
-            case 0x05: // lyric
-            case 0x06: // marker
-            case 0x07: // cue point
-                pushPayload(fine, 0xFF, type, data, length);
-                break;
-            default: // nothing the player uses
-                break;
-            }
-            if (ended)
-                break;
-            continue;
-        }
-
-        // System common and real-time messages have no place in a file; skip the
-        // ones whose length is known.
-        const int length = systemMessageLength(status);
-        if (length < 0) {
-            problemAt = eventStart;
-            problem = "undefined status byte " + hexByte(status);
+        // The rest is rare: meta events, SysEx, and system messages that have no
+        // place in a file.
+        Step step = Step::Next;
+        if (status == 0xFF)
+            step = readMeta(reader, eventStart, p, fine, problem);
+        else if (status == 0xF0 || status == 0xF7)
+            step = readSysEx(reader, status, eventStart, p, fine, problem);
+        else
+            step = readSystemMessage(reader, status, eventStart, p, problem);
+        reload();
+        if (step == Step::Broken)
             break;
-        }
-        if (end - p < length) {
-            problemAt = eventStart;
-            problem = "event cut off by the end of the track";
-            break;
-        }
-        if (std::any_of(p, p + length, [](std::uint8_t b) { return b >= 0x80; })) {
-            problemAt = eventStart;
-            problem = "status byte inside a system message";
-            break;
-        }
-        p += length;
         lastFine = fine;
-        if (reader.sysExOpen)
-            closeSysEx(reader, true);
-        if (keepWarning()) {
-            warnAt(eventStart,
-                   "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
+        if (step == Step::Ended) {
+            ended = true;
+            break;
         }
     }
 
-    if (!reload)
-        syncOut();
+    syncOut();
     reader.p = p;
     reader.ended = ended;
     reader.fine = ended ? fine : lastFine;
-    finishTrack(reader, problemAt, problem);
+    finishTrack(reader, problem);
 }
 
-void SmfParser::finishTrack(TrackReader& reader, const std::uint8_t* problemAt,
-                            const std::string& problem)
+bool SmfParser::readLength(const std::uint8_t*& p, const std::uint8_t* end,
+                           const std::uint8_t* eventStart, std::uint32_t& length, Problem& problem)
+{
+    if (VarLen read = readVarLen(p, end, length); read != VarLen::Ok) {
+        problem = {eventStart, varLenProblem(read)};
+        return false;
+    }
+    if (static_cast<std::uint64_t>(end - p) < length) {
+        problem = {eventStart, kCutOff};
+        return false;
+    }
+    return true;
+}
+
+SmfParser::Step SmfParser::readSysEx(TrackReader& reader, std::uint8_t status,
+                                     const std::uint8_t* eventStart, const std::uint8_t*& p,
+                                     std::uint64_t fine, Problem& problem)
+{
+    std::uint32_t length = 0;
+    if (!readLength(p, reader.end, eventStart, length, problem))
+        return Step::Broken;
+    const std::uint8_t* data = p;
+    p += length;
+    const bool closed = length > 0 && data[length - 1] == 0xF7;
+
+    if (status == 0xF7 && reader.sysExOpen) {
+        // A further packet of a divided SysEx message.
+        reader.sysEx.insert(reader.sysEx.end(), data, data + length);
+        reader.sysExFine = fine;
+        if (closed)
+            closeSysEx(reader, false);
+        return Step::Next;
+    }
+    closeSysEx(reader, true);
+    if (status == 0xF7) {
+        // An escape: bytes sent as they are.
+        if (length > 0)
+            pushPayload(fine, 0xF7, 0, data, length);
+    } else if (closed) {
+        // The usual case, the whole message at once: store F0 and the data.
+        pushPayload(fine, 0xF0, 0, data, length, true);
+    } else {
+        reader.sysEx.assign(1, 0xF0);
+        reader.sysEx.insert(reader.sysEx.end(), data, data + length);
+        reader.sysExOpen = true;
+        reader.sysExFine = fine;
+        reader.sysExAt = eventStart;
+    }
+    return Step::Next;
+}
+
+SmfParser::Step SmfParser::readMeta(TrackReader& reader, const std::uint8_t* eventStart,
+                                    const std::uint8_t*& p, std::uint64_t fine, Problem& problem)
+{
+    if (p == reader.end) {
+        problem = {eventStart, kCutOff};
+        return Step::Broken;
+    }
+    const std::uint8_t type = *p++;
+    std::uint32_t length = 0;
+    if (!readLength(p, reader.end, eventStart, length, problem))
+        return Step::Broken;
+    const std::uint8_t* data = p;
+    p += length;
+    closeSysEx(reader, true);
+
+    switch (type) {
+    case 0x2F: // end of track
+        pushPayload(fine, 0xFF, type, data, length);
+        return Step::Ended;
+    case 0x51: // tempo
+        if (length < 3) {
+            warnAt(eventStart,
+                   "tempo event with " + std::to_string(length) + " data bytes ignored");
+        } else if (const std::uint32_t tempo =
+                       (std::uint32_t{data[0]} << 16) | (std::uint32_t{data[1]} << 8) | data[2];
+                   tempo == 0) {
+            warnAt(eventStart, "tempo 0 ignored");
+        } else {
+            pushPayload(fine, 0xFF, type, data, length);
+            // SMPTE files keep their fixed real time whatever the tempo says.
+            if (!m_smpte)
+                m_tempos.push_back({fine, tempo, static_cast<std::uint32_t>(reader.index)});
+        }
+        break;
+    case 0x58: // time signature
+        if (length < 4) {
+            warnAt(eventStart,
+                   "time signature with " + std::to_string(length) + " data bytes ignored");
+        } else {
+            pushPayload(fine, 0xFF, type, data, length);
+            m_timeSignatures.push_back({fine,
+                                        (std::uint32_t{data[0]} << 24) |
+                                            (std::uint32_t{data[1]} << 16) |
+                                            (std::uint32_t{data[2]} << 8) | data[3],
+                                        static_cast<std::uint32_t>(reader.index)});
+        }
+        break;
+    case 0x59: // key signature
+        if (length < 2) {
+            warnAt(eventStart,
+                   "key signature with " + std::to_string(length) + " data bytes ignored");
+        } else {
+            pushPayload(fine, 0xFF, type, data, length);
+            m_keySignatures.push_back({fine, (std::uint32_t{data[0]} << 8) | data[1],
+                                       static_cast<std::uint32_t>(reader.index)});
+        }
+        break;
+    case 0x01: // text
+    case 0x02: // copyright
+    case 0x03: // track name
+    case 0x05: // lyric
+    case 0x06: // marker
+    case 0x07: // cue point
+        pushPayload(fine, 0xFF, type, data, length);
+        break;
+    default: // nothing the player uses
+        break;
+    }
+    return Step::Next;
+}
+
+SmfParser::Step SmfParser::readSystemMessage(TrackReader& reader, std::uint8_t status,
+                                             const std::uint8_t* eventStart, const std::uint8_t*& p,
+                                             Problem& problem)
+{
+    // System common and real-time messages have no place in a file; skip the
+    // ones whose length is known.
+    const int length = systemMessageLength(status);
+    if (length < 0) {
+        problem = {eventStart, "undefined status byte " + hexByte(status)};
+        return Step::Broken;
+    }
+    if (reader.end - p < length) {
+        problem = {eventStart, kCutOff};
+        return Step::Broken;
+    }
+    if (std::any_of(p, p + length, [](std::uint8_t b) { return b >= 0x80; })) {
+        problem = {eventStart, "status byte inside a system message"};
+        return Step::Broken;
+    }
+    p += length;
+    closeSysEx(reader, true);
+    if (keepWarning()) {
+        warnAt(eventStart,
+               "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
+    }
+    return Step::Next;
+}
+
+void SmfParser::finishTrack(TrackReader& reader, const Problem& problem)
 {
     m_track = reader.index;
     reader.finished = true;
-    if (reader.sysExOpen)
-        closeSysEx(reader, true);
-    if (problemAt) {
-        warnAt(problemAt, problem + "; the track ends there");
+    closeSysEx(reader, true);
+    if (problem.at) {
+        warnAt(problem.at, problem.text + "; the track ends there");
     } else if (!reader.ended) {
         warn("track " + std::to_string(reader.index) + ": no end-of-track event");
     } else if (reader.p < reader.end) {

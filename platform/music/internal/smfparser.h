@@ -52,6 +52,20 @@ private:
         const std::uint8_t* sysExAt = nullptr;
     };
 
+    // Where a track is damaged, and how; `at` is null while it is not.
+    struct Problem
+    {
+        const std::uint8_t* at = nullptr;
+        std::string text;
+    };
+    // What reading one event did to its track.
+    enum class Step
+    {
+        Next,  // read; go on
+        Ended, // the end-of-track event
+        Broken // damage: the track ends before the event (see Problem)
+    };
+
     explicit SmfParser(std::span<const std::uint8_t> file);
     static LoadResult parseOrThrow(std::span<const std::uint8_t> file);
 
@@ -61,9 +75,19 @@ private:
     bool setDivision(std::uint16_t division, std::string& reason);
     // Parses events of `reader` into m_out until it holds `limit` events or the
     // track is finished.
+    // Channel events are read inline there; the rest by the helpers below, which
+    // take `p` just after the status byte and leave it after the event.
     void readEvents(TrackReader& reader, std::size_t limit);
-    void finishTrack(TrackReader& reader, const std::uint8_t* problemAt,
-                     const std::string& problem);
+    Step readMeta(TrackReader& reader, const std::uint8_t* eventStart, const std::uint8_t*& p,
+                  std::uint64_t fine, Problem& problem);
+    Step readSysEx(TrackReader& reader, std::uint8_t status, const std::uint8_t* eventStart,
+                   const std::uint8_t*& p, std::uint64_t fine, Problem& problem);
+    Step readSystemMessage(TrackReader& reader, std::uint8_t status, const std::uint8_t* eventStart,
+                           const std::uint8_t*& p, Problem& problem);
+    // The length of a meta or SysEx event, and whether its data is all there.
+    static bool readLength(const std::uint8_t*& p, const std::uint8_t* end,
+                           const std::uint8_t* eventStart, std::uint32_t& length, Problem& problem);
+    void finishTrack(TrackReader& reader, const Problem& problem);
     void pushPayload(std::uint64_t fine, std::uint8_t status, std::uint8_t type,
                      const std::uint8_t* data, std::size_t size, bool leadingF0 = false);
     void closeSysEx(TrackReader& reader, bool warnUnterminated);
