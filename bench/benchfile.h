@@ -14,5 +14,7 @@ namespace bench {
 std::vector<std::uint8_t> makeBenchFile(std::size_t targetBytes, int tracks = 32);
 
 inline constexpr std::size_t kBenchFileBytes = 32u << 20;
+// About 100 million events.
+inline constexpr std::size_t kHugeBenchFileBytes = std::size_t{307} << 20;
 
 } // namespace bench

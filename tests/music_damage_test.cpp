@@ -260,7 +260,7 @@ TEST(MusicDamage, KeepsEverythingBeforeDamageAndGoesOnWithTheNextTrack)
         const music::Segment& segment = *result.value();
         const Lines all = lines(segment);
         for (std::size_t i = 0; i < all.size(); ++i) {
-            if (segment.events()[i].track() == 0)
+            if (segment.track(segment.events()[i]) == 0)
                 first.push_back(all[i]);
         }
         EXPECT_EQ(first, c.firstTrackEvents) << c.what;

@@ -1,21 +1,31 @@
 #include "loader.h"
 
 #include "internal/eventbuffer.h"
-#include "internal/prefaulter.h"
 #include "internal/smfparser.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace music {
 
-LoadResult load(std::span<const std::uint8_t> bytes)
+namespace {
+
+unsigned threadsFor(const LoadOptions& options)
 {
-    return internal::SmfParser::parse(bytes);
+    return options.threads == 0 ? 0 : std::min(options.threads, 2u);
+}
+
+} // namespace
+
+LoadResult load(std::span<const std::uint8_t> bytes, const LoadOptions& options)
+{
+    return internal::SmfParser::parse(bytes, {threadsFor(options), false});
 }
 
 namespace {
@@ -56,7 +66,7 @@ private:
 
 } // namespace
 
-LoadResult loadFile(const std::string& path)
+LoadResult loadFile(const std::string& path, const LoadOptions& options)
 {
     // Look first: opening a FIFO waits for a writer, opening a device may act on it.
     struct stat info
@@ -79,14 +89,34 @@ LoadResult loadFile(const std::string& path)
     if (size >= internal::SmfParser::kMaxFileSize)
         return Status::failure(Error::TooLarge, internal::SmfParser::tooLargeReason(size));
 
+    const internal::ParseOptions parse{threadsFor(options), true};
+    if (size == 0)
+        return internal::SmfParser::parse({}, parse);
+
+    // Mapped, not copied: the parser reads the system's own copy of the file and
+    // gives back each page once it has read it. A read lease makes a writer that
+    // would truncate the file wait until the parser is done, instead of the
+    // parser's reads faulting beyond the new end. Where there is no lease (the
+    // file is someone else's, or open for writing), it is read instead.
+    if (::fcntl(file.get(), F_SETLEASE, F_RDLCK) == 0) {
+        void* mapped =
+            ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, file.get(), 0);
+        if (mapped != MAP_FAILED) {
+            LoadResult result = internal::SmfParser::parse(
+                {static_cast<const std::uint8_t*>(mapped), static_cast<std::size_t>(size)}, parse);
+            ::munmap(mapped, static_cast<std::size_t>(size));
+            ::fcntl(file.get(), F_SETLEASE, F_UNLCK);
+            return result;
+        }
+        ::fcntl(file.get(), F_SETLEASE, F_UNLCK);
+    }
+
     // No more than the size seen is read: a file that grows meanwhile is read as
     // it was, one that shrinks as far as it goes. The buffer is not cleared
     // first: every byte used is read into it.
     internal::PodBuffer<std::uint8_t> bytes;
-    internal::Prefaulter prefaulter;
     try {
         bytes.reserve(static_cast<std::size_t>(size));
-        prefaulter.start(bytes.data(), bytes.capacity());
         while (bytes.size() < size) {
             const ssize_t got = ::read(file.get(), bytes.data() + bytes.size(),
                                        static_cast<std::size_t>(size) - bytes.size());
@@ -102,8 +132,8 @@ LoadResult loadFile(const std::string& path)
     } catch (const std::bad_alloc&) {
         return Status::failure(Error::TooLarge, "not enough memory to read the file");
     }
-    prefaulter.stop();
-    return load(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
+    return internal::SmfParser::parse(std::span<const std::uint8_t>(bytes.data(), bytes.size()),
+                                      parse);
 }
 
 LoadResult Loader::getObject(const std::string& path)

@@ -18,18 +18,18 @@ void PortManager::refresh()
     m_entries.clear();
     if (m_options.synthesizer)
         m_entries.push_back({SynthPort::makeCaps(), [this](const PortParams& params) {
-                             SynthOptions synth;
-                             synth.mode = m_options.synthOutput == SynthOutput::Device
-                                              ? AudioMode::Device
-                                          : m_options.synthOutput == SynthOutput::SilentSink
-                                              ? AudioMode::SilentSink
-                                              : AudioMode::Offline;
-                             synth.sampleRate = m_options.sampleRate;
-                             synth.reverb = params.reverb;
-                             synth.soundFont = m_options.soundFont;
-                             synth.soundFontFolder = m_options.soundFontFolder;
-                             return std::unique_ptr<Port>(std::make_unique<SynthPort>(synth));
-                         }});
+                                 SynthOptions synth;
+                                 synth.mode = m_options.synthOutput == SynthOutput::Device
+                                                  ? AudioMode::Device
+                                              : m_options.synthOutput == SynthOutput::SilentSink
+                                                  ? AudioMode::SilentSink
+                                                  : AudioMode::Offline;
+                                 synth.sampleRate = m_options.sampleRate;
+                                 synth.reverb = params.reverb;
+                                 synth.soundFont = m_options.soundFont;
+                                 synth.soundFontFolder = m_options.soundFontFolder;
+                                 return std::unique_ptr<Port>(std::make_unique<SynthPort>(synth));
+                             }});
     if (m_options.alsa) {
         if (auto sequencer = openAlsaSequencer("Brisolde")) {
             for (const SequencerPortInfo& info : sequencer->ports()) {

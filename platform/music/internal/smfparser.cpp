@@ -1,13 +1,15 @@
 #include "smfparser.h"
 
-#include "prefaulter.h"
-
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <new>
-#include <numeric>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
 
 namespace music::internal {
 
@@ -15,6 +17,20 @@ namespace {
 
 constexpr std::uint64_t kMaxMusicTime =
     static_cast<std::uint64_t>(std::numeric_limits<MusicTime>::max());
+constexpr std::uint64_t kExhausted = ~std::uint64_t{0};
+// Files from this size on are read on two threads where the machine has them.
+constexpr std::size_t kThreadedBytes = std::size_t{1} << 20;
+// Rounds merge no more than this many events at a time (2 MiB of events), so
+// that what they read is still in the cache when it is merged; small files go
+// in about eight rounds.
+constexpr std::size_t kMaxRoundEvents = std::size_t{1} << 18;
+constexpr std::size_t kMinRoundEvents = 64;
+// A round smaller than this is merged by one thread.
+constexpr std::size_t kMinSplitEvents = 256;
+// Pending payloads of a track are numbered in two data bytes.
+constexpr std::size_t kMaxPending = 0xFFFE; // a step may add two more, and the end one
+// Pages read to the end are given back in steps of at least this much.
+constexpr std::size_t kReleaseStep = std::size_t{256} << 10;
 
 std::uint32_t readBig32(const std::uint8_t* p) noexcept
 {
@@ -114,17 +130,114 @@ int systemMessageLength(std::uint8_t status) noexcept
     }
 }
 
+void relax() noexcept
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Waits until `value` differs from `old`: a short spin (the other thread is
+// usually about to finish), then sleeping in the kernel.
+template <typename T> T awaitChange(const std::atomic<T>& value, T old) noexcept
+{
+    for (int i = 0; i < 2000; ++i) {
+        const T now = value.load(std::memory_order_acquire);
+        if (now != old)
+            return now;
+        relax();
+    }
+    value.wait(old, std::memory_order_acquire);
+    return value.load(std::memory_order_acquire);
+}
+
 } // namespace
 
-SmfParser::SmfParser(std::span<const std::uint8_t> file)
-    : m_file(file), m_segment(std::make_shared<Segment>())
+// The second thread of a parse, and the hand-over between the two: the caller
+// starts a piece of work on both, does its own share and waits for the other.
+class SmfParser::Crew
+{
+public:
+    using Work = Phase;
+
+    explicit Crew(SmfParser& parser) : m_parser(parser), m_thread([this] { loop(); }) {}
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+    ~Crew()
+    {
+        start(Work::Stop);
+        m_thread.join();
+    }
+
+    // Does `work` on both threads; returns when both are done. Rethrows what
+    // either threw.
+    void run(Work work)
+    {
+        m_nextTrack.store(0, std::memory_order_relaxed);
+        start(work);
+        std::exception_ptr mine;
+        try {
+            m_parser.doShare(work, 0);
+        } catch (...) {
+            mine = std::current_exception();
+        }
+        std::uint32_t done = m_done.load(std::memory_order_acquire);
+        while (done != m_phase.load(std::memory_order_relaxed))
+            done = awaitChange(m_done, done);
+        if (mine)
+            std::rethrow_exception(mine);
+        if (m_error)
+            std::rethrow_exception(std::exchange(m_error, nullptr));
+    }
+
+    // The next track for a thread to read, shared out as the threads ask.
+    std::size_t nextTrack() noexcept { return m_nextTrack.fetch_add(1, std::memory_order_relaxed); }
+
+private:
+    void start(Work work)
+    {
+        m_work = work;
+        m_phase.fetch_add(1, std::memory_order_release);
+        m_phase.notify_one();
+    }
+
+    void loop()
+    {
+        std::uint32_t seen = 0;
+        for (;;) {
+            seen = awaitChange(m_phase, seen);
+            if (m_work == Work::Stop)
+                return;
+            try {
+                m_parser.doShare(m_work, 1);
+            } catch (...) {
+                m_error = std::current_exception();
+            }
+            m_done.store(seen, std::memory_order_release);
+            m_done.notify_one();
+        }
+    }
+
+    SmfParser& m_parser;
+    Work m_work = Work::Stop;
+    std::exception_ptr m_error;
+    std::atomic<std::size_t> m_nextTrack{0};
+    std::atomic<std::uint32_t> m_phase{0};
+    std::atomic<std::uint32_t> m_done{0};
+    std::thread m_thread; // last: it starts at once and uses the members above
+};
+
+SmfParser::SmfParser(std::span<const std::uint8_t> file, const ParseOptions& options)
+    : m_file(file), m_options(options), m_segment(std::make_shared<Segment>())
 {
 }
 
-LoadResult SmfParser::parse(std::span<const std::uint8_t> file)
+SmfParser::~SmfParser() = default;
+
+LoadResult SmfParser::parse(std::span<const std::uint8_t> file, const ParseOptions& options)
 {
     try {
-        return parseOrThrow(file);
+        return parseOrThrow(file, options);
     } catch (const std::bad_alloc&) {
         return Status::failure(Error::TooLarge, "not enough memory to load a file of " +
                                                     std::to_string(file.size()) + " bytes");
@@ -137,21 +250,19 @@ std::string SmfParser::tooLargeReason(std::uint64_t size)
            "2 GiB (" + std::to_string(kMaxFileSize) + " bytes)";
 }
 
-LoadResult SmfParser::parseOrThrow(std::span<const std::uint8_t> file)
+LoadResult SmfParser::parseOrThrow(std::span<const std::uint8_t> file, const ParseOptions& options)
 {
-    SmfParser parser(file);
-    if (file.size() >= kMaxFileSize) {
+    SmfParser parser(file, options);
+    if (file.size() >= kMaxFileSize)
         return parser.fail(Error::TooLarge, tooLargeReason(file.size()));
-    }
     if (file.empty())
         return parser.fail(Error::NotMidi, "the file is empty");
     if (file.size() >= 4 && hasId(file.data(), "RIFF"))
         return parser.parseRiff();
     if (file.size() >= 4 && hasId(file.data(), "MThd"))
         return parser.parseSmf(0, file.size());
-    if (file.size() >= 8 && std::memcmp(file.data(), "SMF2CLIP", 8) == 0) {
+    if (file.size() >= 8 && std::memcmp(file.data(), "SMF2CLIP", 8) == 0)
         return parser.fail(Error::NotMidi, "a MIDI 2.0 clip file, not a Standard MIDI File");
-    }
     return parser.fail(Error::NotMidi,
                        "not a MIDI file: it begins with neither \"MThd\" nor \"RIFF\"");
 }
@@ -161,12 +272,12 @@ LoadResult SmfParser::fail(Error error, std::string reason)
     return Status::failure(error, std::move(reason));
 }
 
-bool SmfParser::keepWarning() noexcept
+bool SmfParser::keepWarning(Track& track) noexcept
 {
     // Checked before a warning that may repeat all over a file is even written.
-    if (m_segment->m_warnings.size() < kMaxWarnings)
+    if (track.warnings.size() < m_warningsPerTrack)
         return true;
-    ++m_suppressedWarnings;
+    ++track.suppressedWarnings;
     return false;
 }
 
@@ -178,10 +289,18 @@ void SmfParser::warn(std::string text)
         ++m_suppressedWarnings;
 }
 
-void SmfParser::warnAt(const std::uint8_t* at, const std::string& text)
+void SmfParser::warn(Track& track, std::string text)
 {
-    warn("track " + std::to_string(m_track) + " at byte " + std::to_string(offsetOf(at)) + ": " +
-         text);
+    if (keepWarning(track))
+        track.warnings.push_back(std::move(text));
+}
+
+void SmfParser::warnAt(Track& track, const std::uint8_t* at, const std::string& text)
+{
+    if (keepWarning(track)) {
+        track.warnings.push_back("track " + std::to_string(track.index) + " at byte " +
+                                 std::to_string(offsetOf(at)) + ": " + text);
+    }
 }
 
 LoadResult SmfParser::parseRiff()
@@ -284,29 +403,29 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
     Segment& segment = *m_segment;
     segment.m_format = format;
     segment.m_division = static_cast<std::int16_t>(division);
-    std::vector<TrackReader> readers;
+    m_format = format;
     std::uint64_t offset = std::uint64_t{begin} + 8 + headerLength;
     while (offset < end && end - offset >= 8) {
         const std::uint8_t* chunk = p + offset;
         const std::uint32_t length = readBig32(chunk + 4);
         const std::uint64_t chunkEnd = offset + 8 + length;
         if (hasId(chunk, "MTrk")) {
-            if (readers.size() == std::numeric_limits<std::uint16_t>::max()) {
+            if (m_tracks.size() == std::numeric_limits<std::uint16_t>::max()) {
                 warn("more than 65535 track chunks; the rest are ignored");
                 break;
             }
             std::size_t dataEnd = end;
             if (chunkEnd > end) {
-                warn("track " + std::to_string(readers.size()) + ": the chunk declares " +
+                warn("track " + std::to_string(m_tracks.size()) + ": the chunk declares " +
                      std::to_string(length) + " bytes but only " +
                      std::to_string(end - offset - 8) + " remain in the file");
             } else {
                 dataEnd = static_cast<std::size_t>(chunkEnd);
             }
-            TrackReader& reader = readers.emplace_back();
-            reader.index = static_cast<int>(readers.size() - 1);
-            reader.p = chunk + 8;
-            reader.end = p + dataEnd;
+            Track& track = m_tracks.emplace_back();
+            track.index = static_cast<std::uint16_t>(m_tracks.size() - 1);
+            track.chunk = track.p = track.released = chunk + 8;
+            track.end = p + dataEnd;
         } else if (!isChunkId(chunk)) {
             // Not a chunk: a damaged length led here. Go on with the next track chunk.
             const std::uint8_t* from = chunk + 1;
@@ -329,7 +448,7 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
     if (offset < end)
         warn(std::to_string(end - offset) + " stray bytes at the end of the file ignored");
 
-    const int tracks = static_cast<int>(readers.size());
+    const int tracks = static_cast<int>(m_tracks.size());
     if (tracks == 0) {
         std::string missing =
             "no track chunk (the header declares " + std::to_string(declaredTracks) + ")";
@@ -345,137 +464,274 @@ LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
         warn("a format 0 file with " + std::to_string(tracks) + " tracks; they play together");
     segment.m_trackCount = tracks;
 
-    // Every event takes at least two bytes of the file, so this never grows; the
-    // pages are only touched as events arrive.
-    segment.m_events.reserve((end - begin) / 2 + 1);
-    m_out = &segment.m_events;
-    // Dense files take about 12 bytes of events for 3 bytes of file; have the
-    // pages for that much ready before the parser gets there.
-    Prefaulter prefaulter;
-    prefaulter.start(segment.m_events.data(),
-                     std::min(segment.m_events.capacity() * sizeof(Event), (end - begin) * 4));
-    if (format == 2 || tracks == 1) {
-        // One track after another: already in time order.
-        std::uint64_t start = 0;
-        for (TrackReader& reader : readers) {
-            reader.fine = reader.lastFine = format == 2 ? start : 0;
-            readEvents(reader, std::numeric_limits<std::size_t>::max());
-            start = reader.fine;
-        }
-    } else {
-        unsigned remainderBits = 0;
-        while ((std::uint64_t{1} << remainderBits) < m_divisor)
-            ++remainderBits;
-        unsigned trackBits = 0;
-        while ((1u << trackBits) < static_cast<unsigned>(tracks))
-            ++trackBits;
-        // Music time takes 31 bits; most files leave room for one 64-bit key.
-        if (31 + remainderBits + trackBits <= 64)
-            mergeTracks<std::uint64_t>(readers, remainderBits, trackBits);
-        else
-            mergeTracks<Wide>(readers, remainderBits, trackBits);
-    }
-    m_out = nullptr;
-    prefaulter.stop();
-    segment.m_events.shrinkToFit();
-
-    std::uint64_t lengthFine = 0;
-    for (const TrackReader& reader : readers)
-        lengthFine = std::max(lengthFine, reader.fine);
-    segment.m_length = static_cast<MusicTime>(m_divider.divide(lengthFine));
-
+    readAndMerge();
     finish();
-    if (m_suppressedWarnings > 0) {
-        m_segment->m_warnings.push_back("and " + std::to_string(m_suppressedWarnings) +
-                                        " more warnings");
-    }
     return std::move(m_segment);
 }
 
-void SmfParser::pushPayload(std::uint64_t fine, std::uint8_t status, std::uint8_t type,
-                            const std::uint8_t* data, std::size_t size, bool leadingF0)
+std::uint64_t SmfParser::musicTimeOf(std::uint64_t fine) const noexcept
 {
-    Segment& segment = *m_segment;
-    const std::uint64_t time = m_divider.divide(fine);
-    Segment::Payload payload;
-    payload.offset = static_cast<std::uint32_t>(segment.m_payloadBytes.size());
-    payload.size = static_cast<std::uint32_t>(size + (leadingF0 ? 1 : 0));
-    payload.remainder = static_cast<std::uint32_t>(fine - time * m_divisor);
-    payload.type = type;
-    if (leadingF0)
-        segment.m_payloadBytes.push_back(0xF0);
-    segment.m_payloadBytes.insert(segment.m_payloadBytes.end(), data, data + size);
-
-    Event event;
-    event.m_time = static_cast<MusicTime>(time);
-    event.m_word = static_cast<std::uint32_t>(segment.m_payloads.size());
-    event.m_track = static_cast<std::uint16_t>(m_track);
-    event.m_status = status;
-    event.m_remainderHigh = 0;
-    segment.m_payloads.push_back(payload);
-    m_out->push_back(event);
+    return fine < ExactDivider::kLimit ? m_divider.divide(fine) : kMaxMusicTime + 1;
 }
 
-void SmfParser::closeSysEx(TrackReader& reader, bool warnUnterminated)
+void SmfParser::readAndMerge()
 {
-    if (!reader.sysExOpen)
-        return;
-    reader.sysExOpen = false;
-    if (warnUnterminated) {
-        // Most devices act on the message once it is closed, so close it.
-        if (keepWarning())
-            warnAt(reader.sysExAt, "SysEx message without its closing F7; F7 added");
-        reader.sysEx.push_back(0xF7);
+    std::size_t trackBytes = 0;
+    for (const Track& track : m_tracks)
+        trackBytes += static_cast<std::size_t>(track.end - track.p);
+
+    // Event::m_place: the file's ticks within a music tick take the high bits
+    // (none where the file's clock is no finer than music time), the track the rest.
+    const std::uint64_t ticksPerMusicTick = (m_divisor - 1) / m_finePerTick;
+    unsigned offsetBits = 0;
+    while ((std::uint64_t{1} << offsetBits) <= ticksPerMusicTick)
+        ++offsetBits;
+    m_trackBits = 8 - offsetBits;
+    m_segment->m_trackBits = m_trackBits;
+    m_segment->m_finePerTick = m_finePerTick;
+    m_tickDivider = ExactDivider(m_finePerTick);
+    const unsigned escape = (1u << m_trackBits) - 1;
+    for (Track& track : m_tracks)
+        track.place = static_cast<std::uint8_t>(std::min<unsigned>(track.index, escape));
+    m_warningsPerTrack =
+        std::clamp<std::size_t>(8192 / m_tracks.size(), std::size_t{1}, kMaxWarnings);
+
+    // Every event takes at least two bytes of the file, so this never grows; the
+    // pages are only touched as events arrive.
+    m_out.reserve(trackBytes / 2 + 1);
+    m_roundEvents = std::clamp(trackBytes / 24, kMinRoundEvents, kMaxRoundEvents);
+    const std::size_t room = std::max<std::size_t>(64, 2 * m_roundEvents / m_tracks.size());
+    for (Track& track : m_tracks) {
+        track.room = room;
+        track.started = m_format != 2 || track.index == 0;
+        m_active.push_back(track.index);
     }
-    pushPayload(reader.sysExFine, 0xF0, 0, reader.sysEx.data(), reader.sysEx.size());
-    reader.sysEx.clear();
+    m_step = kTicksPerQuarter;
+    m_bound = m_step;
+
+    // A second thread pays where tracks can be read side by side: not for one
+    // track that holds nearly everything, nor for format 2's one after another.
+    std::size_t largest = 0;
+    for (const Track& track : m_tracks)
+        largest = std::max(largest, static_cast<std::size_t>(track.end - track.p));
+    const bool shared = m_format != 2 && largest < trackBytes / 4 * 3;
+    unsigned threads = shared ? m_options.threads : 1;
+    if (threads == 0)
+        threads = trackBytes >= kThreadedBytes && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    std::unique_ptr<Crew> crew;
+    if (threads >= 2) {
+        try {
+            crew = std::make_unique<Crew>(*this);
+        } catch (const std::system_error&) {
+            // No second thread: one does it all.
+        }
+    }
+    m_crew = crew.get();
+
+    while (!m_active.empty()) {
+        // Format 2 plays its tracks one after another: one thread reads them in turn.
+        if (m_crew && m_format != 2)
+            m_crew->run(Phase::Read);
+        else
+            doShare(Phase::Read, 0);
+        planRound();
+        if (m_crew && m_firstShare < m_roundTotal) {
+            m_crew->run(Phase::Merge);
+        } else {
+            doShare(Phase::Merge, 0);
+        }
+        finishRound();
+    }
+    m_crew = nullptr;
 }
 
-void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
+void SmfParser::doShare(Phase phase, unsigned share)
 {
-    if (reader.finished)
+    if (phase == Phase::Read) {
+        if (!m_crew || m_format == 2) {
+            for (std::uint32_t index : m_active)
+                readRound(m_tracks[index]);
+            return;
+        }
+        for (std::size_t i = m_crew->nextTrack(); i < m_active.size(); i = m_crew->nextTrack())
+            readRound(m_tracks[m_active[i]]);
         return;
-    m_track = reader.index;
-    const std::uint16_t track = static_cast<std::uint16_t>(reader.index);
+    }
+    if (phase == Phase::Merge) {
+        const std::size_t at = m_out.size() + (share == 0 ? 0 : m_firstShare);
+        mergeTracks(m_active, share == 0, at, m_extras[share]);
+    }
+}
+
+void SmfParser::readRound(Track& track)
+{
+    // What the last round merged goes; what it left stays first in line.
+    if (track.take > 0) {
+        Event* events = track.events.data();
+        const std::size_t left = track.events.size() - track.take;
+        std::size_t merged = track.pending.size();
+        for (std::size_t i = track.take; i < track.events.size(); ++i) {
+            if (!events[i].isChannel()) {
+                merged = pendingIndexOf(events[i]);
+                break;
+            }
+        }
+        std::memmove(static_cast<void*>(events), events + track.take, left * sizeof(Event));
+        track.events.resizeForOverwrite(left);
+        track.take = 0;
+        if (merged > 0) {
+            track.pending.erase(track.pending.begin(),
+                                track.pending.begin() + static_cast<std::ptrdiff_t>(merged));
+            for (std::size_t i = 0; i < left; ++i) {
+                if (!events[i].isChannel())
+                    setPendingIndex(events[i], pendingIndexOf(events[i]) - merged);
+            }
+        }
+    }
+    if (m_format == 2 && !track.started) {
+        const Track& before = m_tracks[track.index - 1u];
+        if (!before.finished)
+            return;
+        track.started = true;
+        track.fine = before.fine;
+    }
+    if (track.finished)
+        return;
+    track.full = false;
+    if (m_divisor > m_finePerTick)
+        readEvents<true>(track);
+    else
+        readEvents<false>(track);
+    releaseRead(track);
+}
+
+void SmfParser::releaseRead(Track& track)
+{
+    // Only whole pages of this track's own bytes: the pages at its edges may
+    // hold bytes of other chunks that are yet to be read.
+    if (!m_options.releaseRead)
+        return;
+    static const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const auto address = [](const std::uint8_t* at) {
+        return reinterpret_cast<std::uintptr_t>(at);
+    };
+    const std::uintptr_t from = (address(track.released) + page - 1) / page * page;
+    const std::uintptr_t to =
+        (track.finished ? address(track.end) : address(track.p)) / page * page;
+    if (to <= from || (to - from < kReleaseStep && !track.finished))
+        return;
+    // Advice only: where it fails, the pages just stay.
+    ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    track.released = reinterpret_cast<const std::uint8_t*>(to);
+}
+
+template <bool kFinerThanMusicTime>
+SmfParser::Scan SmfParser::scanChannelEvents(Scan scan, const std::uint8_t* end, const Event* stop,
+                                             std::uint64_t boundFine,
+                                             std::uint64_t place) const noexcept
+{
+    // Nearly every event of a file: a short delta and a channel message. Anything
+    // else (and anything wrong) is left where it begins, for the careful reading.
+    const std::uint64_t finePerTick = m_finePerTick;
+    const std::uint64_t divisor = m_divisor;
+    const ExactDivider divider = m_divider;
+    const ExactDivider tickDivider = m_tickDivider;
+    const unsigned trackBits = m_trackBits;
+    const std::uint8_t* p = scan.p;
+    std::uint64_t fine = scan.fine;
+    Event* next = scan.next;
+    std::uint32_t running = scan.running;
+    while (next < stop && fine < boundFine && end - p >= 4) {
+        const std::uint8_t* q = p;
+        std::uint32_t delta = *q++;
+        if (delta >= 0x80) {
+            if (*q >= 0x80)
+                break;
+            delta = ((delta & 0x7F) << 7) | *q++;
+        }
+        std::uint32_t status = *q;
+        if (status >= 0x80)
+            ++q;
+        else
+            status = running;
+        if (status - 0x80 >= 0x70) // no running status, or not a channel message
+            break;
+        if (end - q < 2)
+            break;
+        // Two data bytes but after program change and channel pressure. A branch,
+        // not arithmetic: where the next event begins must not wait for this
+        // status byte to be read.
+        const std::uint32_t data1 = q[0];
+        std::uint32_t data2 = 0;
+        if ((status & 0xE0) != 0xC0) [[likely]] {
+            data2 = q[1];
+            q += 2;
+        } else {
+            q += 1;
+        }
+        if ((data1 | data2) & 0x80)
+            break;
+        const std::uint64_t at = fine + delta * finePerTick;
+        const std::uint64_t time = divider.divide(at);
+        if (time > kMaxMusicTime)
+            break;
+        std::uint64_t eventPlace = place;
+        if constexpr (kFinerThanMusicTime)
+            eventPlace |= tickDivider.divide(at - time * divisor) << trackBits;
+        *next++ =
+            makeEvent(status | (data1 << 8) | (data2 << 16) | (eventPlace << 24) | (time << 32));
+        p = q;
+        fine = at;
+        running = status;
+    }
+    return {p, fine, next, running};
+}
+
+template <bool kFinerThanMusicTime> void SmfParser::readEvents(Track& track)
+{
     const std::uint32_t finePerTick = m_finePerTick;
     const std::uint32_t divisor = m_divisor;
     const ExactDivider divider = m_divider;
-    PodBuffer<Event>& out = *m_out;
-    const std::uint8_t* p = reader.p;
-    const std::uint8_t* const end = reader.end;
-    std::uint64_t fine = reader.fine;
-    std::uint64_t lastFine = reader.lastFine;
-    std::uint8_t running = reader.running;
+    const ExactDivider tickDivider = m_tickDivider;
+    const unsigned trackBits = m_trackBits;
+    const std::uint64_t place = track.place;
+    const std::uint64_t boundFine = std::min(m_bound, kMaxMusicTime + 1) * divisor;
+    PodBuffer<Event>& out = track.events;
+    const std::uint8_t* p = track.p;
+    const std::uint8_t* const end = track.end;
+    std::uint64_t fine = track.fine;
+    std::uint64_t lastFine = fine;
+    std::uint8_t running = track.running;
+    bool sysExOpen = track.sysExOpen;
     bool ended = false;
     Problem problem;
 
     // Channel events, nearly all of a file, are written straight through `next`;
     // the helpers for the rest write through pushPayload, so the buffer's size is
     // brought up to date before them and `next` taken up again after.
+    out.reserve(track.room);
     Event* next = out.data() + out.size();
-    Event* stop = out.data() + std::min(limit, out.capacity());
-    const auto syncOut = [&] {
-        out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
-    };
-    const auto reload = [&] {
-        next = out.data() + out.size();
-        stop = out.data() + std::min(limit, out.capacity());
-    };
+    Event* stop = out.data() + std::max(track.room, out.size());
 
     while (p < end) {
-        if (next >= stop) {
-            syncOut();
-            if (out.size() >= limit) {
-                reader.p = p;
-                reader.fine = fine;
-                reader.lastFine = lastFine;
-                reader.running = running;
-                return;
-            }
-            out.reserve(std::max<std::size_t>(64, out.capacity() * 2));
-            reload();
-            continue;
+        if (!sysExOpen) {
+            const Scan scan = scanChannelEvents<kFinerThanMusicTime>({p, fine, next, running}, end,
+                                                                     stop, boundFine, place);
+            p = scan.p;
+            fine = lastFine = scan.fine;
+            next = scan.next;
+            running = static_cast<std::uint8_t>(scan.running);
+            if (p >= end)
+                break;
         }
+        if (next >= stop) [[unlikely]] {
+            track.full = true;
+            break;
+        }
+        // Up to the bound, and on until an open SysEx message is closed: its event
+        // takes the time of its last packet.
+        if (lastFine >= boundFine && !sysExOpen) [[unlikely]]
+            break;
         const std::uint8_t* eventStart = p;
         std::uint32_t delta = *p;
         if (delta < 0x80) {
@@ -487,18 +743,18 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
         fine += std::uint64_t{delta} * finePerTick;
         const std::uint64_t time =
             fine < ExactDivider::kLimit ? divider.divide(fine) : kMaxMusicTime + 1;
-        if (time > kMaxMusicTime) {
+        if (time > kMaxMusicTime) [[unlikely]] {
             problem = {eventStart, "event time beyond the range of music time"};
             break;
         }
-        if (p == end) {
+        if (p == end) [[unlikely]] {
             problem = {eventStart, kCutOff};
             break;
         }
 
         std::uint8_t status = *p;
         if (status < 0x80) {
-            if (running == 0) {
+            if (running == 0) [[unlikely]] {
                 problem = {p, "data byte " + hexByte(status) + " with no running status"};
                 break;
             }
@@ -507,50 +763,53 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
             ++p;
         }
 
-        if (status < 0xF0) {
+        if (status < 0xF0) [[likely]] {
             const std::uint8_t kind = status & 0xF0;
             const std::ptrdiff_t need = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-            if (end - p < need) {
+            if (end - p < need) [[unlikely]] {
                 problem = {eventStart, kCutOff};
                 break;
             }
-            const std::uint8_t data1 = p[0];
-            const std::uint8_t data2 = need == 2 ? p[1] : 0;
-            if ((data1 | data2) & 0x80) {
+            const std::uint32_t data1 = p[0];
+            const std::uint32_t data2 = need == 2 ? p[1] : 0;
+            if ((data1 | data2) & 0x80) [[unlikely]] {
                 problem = {eventStart, "status byte inside a channel message"};
                 break;
             }
             p += need;
             running = status;
-            if (reader.sysExOpen) {
-                syncOut();
-                closeSysEx(reader, true);
-                if (out.size() == out.capacity())
-                    out.reserve(std::max<std::size_t>(64, out.capacity() * 2));
-                reload();
+            if (sysExOpen) [[unlikely]] {
+                out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
+                closeSysEx(track, true);
+                sysExOpen = false;
+                out.reserve(out.size() + 1);
+                next = out.data() + out.size();
+                stop = out.data() + std::max(track.room, out.size());
             }
-            const std::uint32_t remainder = static_cast<std::uint32_t>(fine - time * divisor);
-            Event& event = *next++;
-            event.m_time = static_cast<MusicTime>(time);
-            event.m_word = data1 | (std::uint32_t{data2} << 8) | (remainder << 16);
-            event.m_track = track;
-            event.m_status = status;
-            event.m_remainderHigh = static_cast<std::uint8_t>(remainder >> 16);
+            std::uint64_t eventPlace = place;
+            if constexpr (kFinerThanMusicTime) {
+                // The file's ticks before this one on the same music tick.
+                eventPlace |= tickDivider.divide(fine - time * divisor) << trackBits;
+            }
+            *next++ = makeEvent(status | (data1 << 8) | (data2 << 16) | (eventPlace << 24) |
+                                (time << 32));
             lastFine = fine;
             continue;
         }
 
-        syncOut();
         // The rest is rare: meta events, SysEx, and system messages that have no
         // place in a file.
+        out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
         Step step = Step::Next;
         if (status == 0xFF)
-            step = readMeta(reader, eventStart, p, fine, problem);
+            step = readMeta(track, eventStart, p, fine, problem);
         else if (status == 0xF0 || status == 0xF7)
-            step = readSysEx(reader, status, eventStart, p, fine, problem);
+            step = readSysEx(track, status, eventStart, p, fine, problem);
         else
-            step = readSystemMessage(reader, status, eventStart, p, problem);
-        reload();
+            step = readSystemMessage(track, status, eventStart, p, problem);
+        sysExOpen = track.sysExOpen;
+        next = out.data() + out.size();
+        stop = out.data() + std::max(track.room, out.size());
         if (step == Step::Broken)
             break;
         lastFine = fine;
@@ -558,13 +817,22 @@ void SmfParser::readEvents(TrackReader& reader, std::size_t limit)
             ended = true;
             break;
         }
+        if (track.pending.size() >= kMaxPending) {
+            track.full = true;
+            break;
+        }
     }
 
-    syncOut();
-    reader.p = p;
-    reader.ended = ended;
-    reader.fine = ended ? fine : lastFine;
-    finishTrack(reader, problem);
+    out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
+    track.p = p;
+    track.running = running;
+    if (ended || problem.at || p >= end) {
+        track.ended = ended;
+        track.fine = ended ? fine : lastFine;
+        finishTrack(track, problem);
+    } else {
+        track.fine = lastFine;
+    }
 }
 
 bool SmfParser::readLength(const std::uint8_t*& p, const std::uint8_t* end,
@@ -581,98 +849,99 @@ bool SmfParser::readLength(const std::uint8_t*& p, const std::uint8_t* end,
     return true;
 }
 
-SmfParser::Step SmfParser::readSysEx(TrackReader& reader, std::uint8_t status,
+SmfParser::Step SmfParser::readSysEx(Track& track, std::uint8_t status,
                                      const std::uint8_t* eventStart, const std::uint8_t*& p,
                                      std::uint64_t fine, Problem& problem)
 {
     std::uint32_t length = 0;
-    if (!readLength(p, reader.end, eventStart, length, problem))
+    if (!readLength(p, track.end, eventStart, length, problem))
         return Step::Broken;
     const std::uint8_t* data = p;
     p += length;
     const bool closed = length > 0 && data[length - 1] == 0xF7;
 
-    if (status == 0xF7 && reader.sysExOpen) {
+    if (status == 0xF7 && track.sysExOpen) {
         // A further packet of a divided SysEx message.
-        reader.sysEx.insert(reader.sysEx.end(), data, data + length);
-        reader.sysExFine = fine;
+        track.sysEx.insert(track.sysEx.end(), data, data + length);
+        track.sysExFine = fine;
         if (closed)
-            closeSysEx(reader, false);
+            closeSysEx(track, false);
         return Step::Next;
     }
-    closeSysEx(reader, true);
+    closeSysEx(track, true);
     if (status == 0xF7) {
         // An escape: bytes sent as they are.
         if (length > 0)
-            pushPayload(fine, 0xF7, 0, data, length);
+            pushPayload(track, fine, 0xF7, 0, data, length);
     } else if (closed) {
         // The usual case, the whole message at once: store F0 and the data.
-        pushPayload(fine, 0xF0, 0, data, length, true);
+        pushPayload(track, fine, 0xF0, 0, data, length, true);
     } else {
-        reader.sysEx.assign(1, 0xF0);
-        reader.sysEx.insert(reader.sysEx.end(), data, data + length);
-        reader.sysExOpen = true;
-        reader.sysExFine = fine;
-        reader.sysExAt = eventStart;
+        track.sysEx.assign(1, 0xF0);
+        track.sysEx.insert(track.sysEx.end(), data, data + length);
+        track.sysExOpen = true;
+        track.sysExFine = fine;
+        track.sysExAt = eventStart;
     }
     return Step::Next;
 }
 
-SmfParser::Step SmfParser::readMeta(TrackReader& reader, const std::uint8_t* eventStart,
+SmfParser::Step SmfParser::readMeta(Track& track, const std::uint8_t* eventStart,
                                     const std::uint8_t*& p, std::uint64_t fine, Problem& problem)
 {
-    if (p == reader.end) {
+    if (p == track.end) {
         problem = {eventStart, kCutOff};
         return Step::Broken;
     }
     const std::uint8_t type = *p++;
     std::uint32_t length = 0;
-    if (!readLength(p, reader.end, eventStart, length, problem))
+    if (!readLength(p, track.end, eventStart, length, problem))
         return Step::Broken;
     const std::uint8_t* data = p;
     p += length;
-    closeSysEx(reader, true);
+    closeSysEx(track, true);
 
+    const auto ignored = [&](const char* what) {
+        warnAt(track, eventStart,
+               std::string(what) + " with " + std::to_string(length) + " data bytes ignored");
+    };
     switch (type) {
     case 0x2F: // end of track
-        pushPayload(fine, 0xFF, type, data, length);
+        pushPayload(track, fine, 0xFF, type, data, length);
         return Step::Ended;
     case 0x51: // tempo
         if (length < 3) {
-            warnAt(eventStart,
-                   "tempo event with " + std::to_string(length) + " data bytes ignored");
+            ignored("tempo event");
         } else if (const std::uint32_t tempo =
                        (std::uint32_t{data[0]} << 16) | (std::uint32_t{data[1]} << 8) | data[2];
                    tempo == 0) {
-            warnAt(eventStart, "tempo 0 ignored");
+            warnAt(track, eventStart, "tempo 0 ignored");
         } else {
-            pushPayload(fine, 0xFF, type, data, length);
+            pushPayload(track, fine, 0xFF, type, data, length);
             // SMPTE files keep their fixed real time whatever the tempo says.
             if (!m_smpte)
-                m_tempos.push_back({fine, tempo, static_cast<std::uint32_t>(reader.index)});
+                track.tempos.push_back({fine, tempo, track.index});
         }
         break;
     case 0x58: // time signature
         if (length < 4) {
-            warnAt(eventStart,
-                   "time signature with " + std::to_string(length) + " data bytes ignored");
+            ignored("time signature");
         } else {
-            pushPayload(fine, 0xFF, type, data, length);
-            m_timeSignatures.push_back({fine,
-                                        (std::uint32_t{data[0]} << 24) |
-                                            (std::uint32_t{data[1]} << 16) |
-                                            (std::uint32_t{data[2]} << 8) | data[3],
-                                        static_cast<std::uint32_t>(reader.index)});
+            pushPayload(track, fine, 0xFF, type, data, length);
+            track.timeSignatures.push_back({fine,
+                                            (std::uint32_t{data[0]} << 24) |
+                                                (std::uint32_t{data[1]} << 16) |
+                                                (std::uint32_t{data[2]} << 8) | data[3],
+                                            track.index});
         }
         break;
     case 0x59: // key signature
         if (length < 2) {
-            warnAt(eventStart,
-                   "key signature with " + std::to_string(length) + " data bytes ignored");
+            ignored("key signature");
         } else {
-            pushPayload(fine, 0xFF, type, data, length);
-            m_keySignatures.push_back({fine, (std::uint32_t{data[0]} << 8) | data[1],
-                                       static_cast<std::uint32_t>(reader.index)});
+            pushPayload(track, fine, 0xFF, type, data, length);
+            track.keySignatures.push_back(
+                {fine, (std::uint32_t{data[0]} << 8) | data[1], track.index});
         }
         break;
     case 0x01: // text
@@ -681,7 +950,7 @@ SmfParser::Step SmfParser::readMeta(TrackReader& reader, const std::uint8_t* eve
     case 0x05: // lyric
     case 0x06: // marker
     case 0x07: // cue point
-        pushPayload(fine, 0xFF, type, data, length);
+        pushPayload(track, fine, 0xFF, type, data, length);
         break;
     default: // nothing the player uses
         break;
@@ -689,7 +958,7 @@ SmfParser::Step SmfParser::readMeta(TrackReader& reader, const std::uint8_t* eve
     return Step::Next;
 }
 
-SmfParser::Step SmfParser::readSystemMessage(TrackReader& reader, std::uint8_t status,
+SmfParser::Step SmfParser::readSystemMessage(Track& track, std::uint8_t status,
                                              const std::uint8_t* eventStart, const std::uint8_t*& p,
                                              Problem& problem)
 {
@@ -700,7 +969,7 @@ SmfParser::Step SmfParser::readSystemMessage(TrackReader& reader, std::uint8_t s
         problem = {eventStart, "undefined status byte " + hexByte(status)};
         return Step::Broken;
     }
-    if (reader.end - p < length) {
+    if (track.end - p < length) {
         problem = {eventStart, kCutOff};
         return Step::Broken;
     }
@@ -709,158 +978,395 @@ SmfParser::Step SmfParser::readSystemMessage(TrackReader& reader, std::uint8_t s
         return Step::Broken;
     }
     p += length;
-    closeSysEx(reader, true);
-    if (keepWarning()) {
-        warnAt(eventStart,
+    closeSysEx(track, true);
+    if (keepWarning(track)) {
+        warnAt(track, eventStart,
                "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
     }
     return Step::Next;
 }
 
-void SmfParser::finishTrack(TrackReader& reader, const Problem& problem)
+void SmfParser::pushPayload(Track& track, std::uint64_t fine, std::uint8_t status,
+                            std::uint8_t type, const std::uint8_t* data, std::size_t size,
+                            bool leadingF0)
 {
-    m_track = reader.index;
-    reader.finished = true;
-    closeSysEx(reader, true);
+    const std::uint64_t time = m_divider.divide(fine);
+    Pending pending;
+    pending.offset = static_cast<std::uint32_t>(track.store.size());
+    pending.size = static_cast<std::uint32_t>(size + (leadingF0 ? 1 : 0));
+    pending.type = type;
+    if (leadingF0)
+        track.store.push_back(0xF0);
+    track.store.insert(track.store.end(), data, data + size);
+
+    Event event;
+    event.m_status = status;
+    event.m_place = track.place;
+    if (m_trackBits < 8) {
+        const std::uint64_t within = m_tickDivider.divide(fine - time * m_divisor);
+        event.m_place = static_cast<std::uint8_t>(track.place | (within << m_trackBits));
+    }
+    event.m_time = static_cast<MusicTime>(time);
+    setPendingIndex(event, track.pending.size());
+    track.pending.push_back(pending);
+    track.events.push_back(event);
+}
+
+void SmfParser::closeSysEx(Track& track, bool warnUnterminated)
+{
+    if (!track.sysExOpen)
+        return;
+    track.sysExOpen = false;
+    if (warnUnterminated) {
+        // Most devices act on the message once it is closed, so close it.
+        if (keepWarning(track))
+            warnAt(track, track.sysExAt, "SysEx message without its closing F7; F7 added");
+        track.sysEx.push_back(0xF7);
+    }
+    pushPayload(track, track.sysExFine, 0xF0, 0, track.sysEx.data(), track.sysEx.size());
+    track.sysEx.clear();
+}
+
+void SmfParser::finishTrack(Track& track, const Problem& problem)
+{
+    track.finished = true;
+    closeSysEx(track, true);
     if (problem.at) {
-        warnAt(problem.at, problem.text + "; the track ends there");
-    } else if (!reader.ended) {
-        warn("track " + std::to_string(reader.index) + ": no end-of-track event");
-    } else if (reader.p < reader.end) {
-        warnAt(reader.p,
-               std::to_string(reader.end - reader.p) + " bytes after the end of track ignored");
+        warnAt(track, problem.at, problem.text + "; the track ends there");
+    } else if (!track.ended) {
+        warn(track, "track " + std::to_string(track.index) + ": no end-of-track event");
+    } else if (track.p < track.end) {
+        warnAt(track, track.p,
+               std::to_string(track.end - track.p) + " bytes after the end of track ignored");
     }
 }
 
-template <typename Key>
-void SmfParser::mergeTracks(std::vector<TrackReader>& readers, unsigned remainderBits,
-                            unsigned trackBits)
+void SmfParser::planRound()
 {
-    // A few hundred events a track at a time stay in the cache until merged; a
-    // short track gets less room, so that memory follows the file's size.
-    constexpr std::size_t kBatch = 1024;
-    const Segment& segment = *m_segment;
-    PodBuffer<Event>& output = *m_out;
+    // Everything before the bound is in the buffers now, except after a track
+    // that ran out of room: beyond its last event read, another track's events
+    // may come before its next one, so they wait.
+    const std::uint64_t boundTime = std::clamp<std::uint64_t>(m_bound, 1, kMaxMusicTime + 1);
+    std::uint64_t last = ((boundTime << (8 - m_trackBits)) << 16) - 1;
+    m_boundByRoom = false;
+    for (std::uint32_t index : m_active) {
+        const Track& track = m_tracks[index];
+        if (track.full && track.events.size() > 0) {
+            const std::uint64_t key = keyOf(track.events.data()[track.events.size() - 1], index);
+            if (key < last) {
+                last = key;
+                m_boundByRoom = true;
+            }
+        }
+    }
+    std::size_t total = 0;
+    std::uint64_t earliest = kExhausted;
+    std::uint64_t latest = 0;
+    for (std::uint32_t index : m_active) {
+        Track& track = m_tracks[index];
+        const Event* first = track.events.data();
+        const Event* end = first + track.events.size();
+        track.take = static_cast<std::size_t>(
+            std::upper_bound(first, end, last,
+                             [this, index](std::uint64_t key, const Event& event) {
+                                 return key < keyOf(event, index);
+                             }) -
+            first);
+        total += track.take;
+        if (track.take > 0) {
+            earliest = std::min<std::uint64_t>(earliest, static_cast<std::uint32_t>(first->m_time));
+            latest = std::max<std::uint64_t>(
+                latest, static_cast<std::uint32_t>(first[track.take - 1].m_time));
+        }
+    }
+    m_roundTotal = total;
 
-    // The exact position, then the track, as one number: equal positions go to
-    // the lower track first, and a track's own events keep their order.
-    const auto keyOf = [&segment, remainderBits, trackBits](const Event& event) -> Key {
-        const std::uint32_t remainder =
-            event.isChannel() ? (event.m_word >> 16) | (std::uint32_t{event.m_remainderHigh} << 16)
-                              : segment.m_payloads[event.m_word].remainder;
-        return (((Key{static_cast<std::uint32_t>(event.m_time)} << remainderBits) | remainder)
-                << trackBits) |
-               event.m_track;
+    // Two threads share the merge at the time that halves the round.
+    const auto below = [this](std::uint64_t time) {
+        std::size_t count = 0;
+        for (std::uint32_t index : m_active) {
+            const Track& track = m_tracks[index];
+            const Event* first = track.events.data();
+            count += static_cast<std::size_t>(
+                std::lower_bound(first, first + track.take, time,
+                                 [](const Event& event, std::uint64_t value) {
+                                     return static_cast<std::uint32_t>(event.m_time) < value;
+                                 }) -
+                first);
+        }
+        return count;
     };
+    std::uint64_t middle = kMaxMusicTime + 2;
+    if (m_crew && total >= kMinSplitEvents) {
+        std::uint64_t low = earliest;
+        std::uint64_t high = latest + 1;
+        // Near enough halves will do: within 1/64 of the round.
+        while (low < high) {
+            const std::uint64_t mid = low + (high - low) / 2;
+            const std::size_t count = below(mid);
+            if (count + total / 64 >= total / 2 && count <= total / 2 + total / 64) {
+                low = mid;
+                break;
+            }
+            if (count >= total / 2)
+                high = mid;
+            else
+                low = mid + 1;
+        }
+        middle = low;
+    }
+    m_firstShare = 0;
+    for (std::uint32_t index : m_active) {
+        Track& track = m_tracks[index];
+        const Event* first = track.events.data();
+        track.split = static_cast<std::size_t>(
+            std::lower_bound(first, first + track.take, middle,
+                             [](const Event& event, std::uint64_t value) {
+                                 return static_cast<std::uint32_t>(event.m_time) < value;
+                             }) -
+            first);
+        m_firstShare += track.split;
+    }
+}
 
-    std::vector<PodBuffer<Event>> batches(readers.size());
-    // Reads the next batch of a track; false when the track has no more events.
-    const auto refill = [&](std::size_t index) {
-        PodBuffer<Event>& batch = batches[index];
-        batch.resizeForOverwrite(0);
-        m_out = &batch;
-        while (batch.size() == 0 && !readers[index].finished)
-            readEvents(readers[index], batch.capacity());
-        m_out = &output;
-        return batch.size() > 0;
-    };
+void SmfParser::finishRound()
+{
+    m_out.resizeForOverwrite(m_out.size() + m_roundTotal);
+    for (MergeExtras& extras : m_extras) {
+        m_merged.insert(m_merged.end(), extras.payloads.begin(), extras.payloads.end());
+        std::vector<Segment::TrackRun>& runs = m_segment->m_trackRuns;
+        for (const Segment::TrackRun& run : extras.runs) {
+            if (runs.empty() || runs.back().track != run.track)
+                runs.push_back(run);
+        }
+        extras.payloads.clear();
+        extras.runs.clear();
+        extras.lastRunTrack = ~0u;
+    }
 
+    // The next bound: about a round's worth of events further, never before the
+    // next event, and not moved at all while a track that ran out of room holds
+    // events before it.
+    if (!m_boundByRoom) {
+        const std::uint64_t wanted =
+            m_step * m_roundEvents / std::max<std::size_t>(m_roundTotal, 1);
+        m_step = std::clamp(wanted, std::max<std::uint64_t>(m_step / 4, 1), m_step * 4);
+        m_step = std::min(m_step, kMaxMusicTime + 1);
+        m_bound = std::min(m_bound + m_step, kMaxMusicTime + 2);
+    }
+    std::uint64_t next = kExhausted;
+    std::size_t kept = 0;
+    for (std::uint32_t index : m_active) {
+        Track& track = m_tracks[index];
+        if (track.take < track.events.size()) {
+            next = std::min<std::uint64_t>(
+                next, static_cast<std::uint32_t>(track.events.data()[track.take].m_time));
+        } else if (!track.finished && track.started) {
+            next = std::min(next, musicTimeOf(track.fine));
+        }
+        // A track that ran out of room and held the round back gets more.
+        if (track.full && m_boundByRoom)
+            track.room = std::min(track.room * 2, std::max(m_roundEvents, std::size_t{1024}));
+        if (!track.finished || track.take < track.events.size())
+            m_active[kept++] = index;
+        else
+            track.events.release();
+    }
+    m_active.resize(kept);
+    if (next != kExhausted)
+        m_bound = std::max(m_bound, std::min(next + 1, kMaxMusicTime + 2));
+}
+
+void SmfParser::mergePayload(Event& event, std::size_t index, const Track& track,
+                             MergeExtras& extras)
+{
+    const Pending& pending = track.pending[pendingIndexOf(event)];
+    extras.payloads.push_back({static_cast<std::uint32_t>(index), pending.offset, pending.size,
+                               track.index, pending.type});
+    setPendingIndex(event, 0);
+}
+
+void SmfParser::mergeTracks(std::span<const std::uint32_t> tracks, bool firstShare, std::size_t at,
+                            MergeExtras& extras)
+{
     struct Cursor
     {
-        Key key;
         const Event* next;
         const Event* end;
-        std::size_t index;
+        const Track* track;
     };
-    std::vector<Cursor> heap;
-    heap.reserve(readers.size());
-    for (std::size_t i = 0; i < readers.size(); ++i) {
-        const auto chunkBytes = static_cast<std::size_t>(readers[i].end - readers[i].p);
-        batches[i].reserve(std::min(kBatch, chunkBytes / 2 + 1));
-        if (refill(i)) {
-            const Event* first = batches[i].data();
-            heap.push_back({keyOf(*first), first, first + batches[i].size(), i});
-        }
+    std::vector<Cursor> cursors;
+    for (std::uint32_t index : tracks) {
+        const Track& track = m_tracks[index];
+        const Event* first = track.events.data();
+        const Event* from = first + (firstShare ? 0 : track.split);
+        const Event* to = first + (firstShare ? track.split : track.take);
+        if (from < to)
+            cursors.push_back({from, to, &track});
     }
-    // Puts `moving` at `at` and lets it sink to its place. It is passed by value,
-    // not stored first: reading back a cursor just written stalls the CPU.
-    const auto sink = [&heap](std::size_t at, const Cursor moving) {
-        const std::size_t size = heap.size();
-        for (;;) {
-            std::size_t child = 2 * at + 1;
-            if (child >= size)
-                break;
-            if (child + 1 < size && heap[child + 1].key < heap[child].key)
-                ++child;
-            if (!(heap[child].key < moving.key))
-                break;
-            heap[at] = heap[child];
-            at = child;
-        }
-        heap[at] = moving;
-    };
-    for (std::size_t i = heap.size() / 2; i-- > 0;)
-        sink(i, heap[i]);
+    if (cursors.empty())
+        return;
 
-    // The output is written through a plain pointer; its size is set at the end.
-    Event* out = output.data() + output.size();
-    Event* outEnd = output.data() + output.capacity();
-    while (!heap.empty()) {
-        Cursor top = heap.front();
-        // Take every event of this track that comes before the other tracks' next.
-        const Key limit = heap.size() == 1   ? ~Key{0}
-                          : heap.size() == 2 ? heap[1].key
-                                             : std::min(heap[1].key, heap[2].key);
-        bool exhausted = false;
-        do {
-            if (out == outEnd) {
-                output.resizeForOverwrite(static_cast<std::size_t>(out - output.data()));
-                output.reserve(std::max<std::size_t>(64, output.capacity() * 2));
-                out = output.data() + output.size();
-                outEnd = output.data() + output.capacity();
-            }
-            *out++ = *top.next++;
-            if (top.next == top.end) {
-                if (!refill(top.index)) {
-                    exhausted = true;
-                    break;
-                }
-                top.next = batches[top.index].data();
-                top.end = top.next + batches[top.index].size();
-            }
-            top.key = keyOf(*top.next);
-        } while (top.key < limit);
-        if (exhausted) {
-            const Cursor last = heap.back();
-            heap.pop_back();
-            if (heap.empty())
-                break;
-            sink(0, last);
-        } else {
-            sink(0, top);
+    Event* const base = m_out.data();
+    Event* out = base + at;
+    const unsigned shift = m_trackBits;
+    const auto keyAt = [shift](const Event* event, std::uint32_t track) {
+        const std::uint64_t position =
+            ((std::uint64_t{static_cast<std::uint32_t>(event->m_time)} << 8) | event->m_place) >>
+            shift;
+        return (position << 16) | track;
+    };
+    const unsigned escape = (1u << m_trackBits) - 1;
+
+    // A loser tree: each inner node holds the cursor that lost the match there,
+    // and its key, so that after the winner moves on, one path to the root is
+    // played again.
+    std::size_t leaves = 1;
+    while (leaves < cursors.size())
+        leaves *= 2;
+    std::vector<std::uint32_t> losers(leaves);
+    std::vector<std::uint64_t> loserKeys(leaves);
+    {
+        std::vector<std::uint32_t> winners(2 * leaves);
+        std::vector<std::uint64_t> winnerKeys(2 * leaves, kExhausted);
+        for (std::size_t i = 0; i < leaves; ++i) {
+            winners[leaves + i] = static_cast<std::uint32_t>(i);
+            if (i < cursors.size())
+                winnerKeys[leaves + i] = keyAt(cursors[i].next, cursors[i].track->index);
         }
+        for (std::size_t node = leaves - 1; node >= 1; --node) {
+            const std::size_t a = 2 * node;
+            const std::size_t b = a + 1;
+            const bool aWins = winnerKeys[a] < winnerKeys[b];
+            winners[node] = winners[aWins ? a : b];
+            winnerKeys[node] = winnerKeys[aWins ? a : b];
+            losers[node] = winners[aWins ? b : a];
+            loserKeys[node] = winnerKeys[aWins ? b : a];
+        }
+        losers[0] = winners[1];
+        loserKeys[0] = winnerKeys[1];
     }
-    output.resizeForOverwrite(static_cast<std::size_t>(out - output.data()));
+    std::uint32_t* const loser = losers.data();
+    std::uint64_t* const loserKey = loserKeys.data();
+    std::uint32_t winner = loser[0];
+    std::uint64_t winnerKey = loserKey[0];
+    while (winnerKey != kExhausted) {
+        // The winner's events go out while they come before every other cursor's
+        // next: the least of the losers on its path.
+        std::uint64_t limit = kExhausted;
+        for (std::size_t node = (leaves + winner) / 2; node >= 1; node /= 2)
+            limit = loserKey[node] < limit ? loserKey[node] : limit;
+        Cursor& cursor = cursors[winner];
+        const Track& track = *cursor.track;
+        const std::uint32_t index = track.index;
+        if (track.place == escape && extras.lastRunTrack != index) [[unlikely]] {
+            extras.runs.push_back({static_cast<std::uint32_t>(out - base), index});
+            extras.lastRunTrack = index;
+        }
+        const Event* p = cursor.next;
+        const Event* const end = cursor.end;
+        std::uint64_t moved = 0;
+        do {
+            Event event = *p++;
+            if (!event.isChannel()) [[unlikely]]
+                mergePayload(event, static_cast<std::size_t>(out - base), track, extras);
+            *out++ = event;
+            moved = p < end ? keyAt(p, index) : kExhausted;
+        } while (moved < limit);
+        cursor.next = p;
+        // Play the path again. Which side wins is a coin toss to the processor:
+        // masks, not branches.
+        std::uint32_t current = winner;
+        for (std::size_t node = (leaves + winner) / 2; node >= 1; node /= 2) {
+            const std::uint32_t other = loser[node];
+            const std::uint64_t otherKey = loserKey[node];
+            const std::uint64_t swap = std::uint64_t{0} - (otherKey < moved);
+            const std::uint32_t both = (current ^ other) & static_cast<std::uint32_t>(swap);
+            const std::uint64_t keys = (moved ^ otherKey) & swap;
+            loser[node] = other ^ both;
+            loserKey[node] = otherKey ^ keys;
+            current ^= both;
+            moved ^= keys;
+        }
+        winner = current;
+        winnerKey = moved;
+    }
 }
 
 void SmfParser::finish()
 {
     Segment& segment = *m_segment;
-    segment.m_payloads.shrink_to_fit();
-    segment.m_payloadBytes.shrink_to_fit();
+
+    // The events: the buffer is handed over whole.
+    m_out.shrinkToFit();
+    segment.m_eventCount = m_out.size();
+    segment.m_eventBytes = m_out.capacity() * sizeof(Event);
+    segment.m_events = m_out.detach();
+
+    // The payloads: every track's store joined into one.
+    std::vector<std::size_t> storeAt(m_tracks.size());
+    std::size_t storeBytes = 0;
+    for (const Track& track : m_tracks) {
+        storeAt[track.index] = storeBytes;
+        storeBytes += track.store.size();
+    }
+    segment.m_payloadBytes.reserve(storeBytes);
+    for (Track& track : m_tracks) {
+        segment.m_payloadBytes.insert(segment.m_payloadBytes.end(), track.store.begin(),
+                                      track.store.end());
+        std::vector<std::uint8_t>().swap(track.store);
+    }
+    segment.m_payloads.reserve(m_merged.size());
+    for (const Merged& merged : m_merged) {
+        segment.m_payloads.push_back(
+            {merged.event, static_cast<std::uint32_t>(storeAt[merged.track] + merged.offset),
+             merged.size, merged.type});
+    }
+    std::vector<Merged>().swap(m_merged);
+    segment.m_trackRuns.shrink_to_fit();
+    segment.m_warnings.shrink_to_fit();
+
+    std::uint64_t lengthFine = 0;
+    for (const Track& track : m_tracks)
+        lengthFine = std::max(lengthFine, track.fine);
+    segment.m_length = static_cast<MusicTime>(m_divider.divide(lengthFine));
+
+    // Warnings: the file's own first, then each track's, up to the limit.
+    std::size_t suppressed = m_suppressedWarnings;
+    for (Track& track : m_tracks) {
+        for (std::string& warning : track.warnings) {
+            if (segment.m_warnings.size() < kMaxWarnings)
+                segment.m_warnings.push_back(std::move(warning));
+            else
+                ++suppressed;
+        }
+        suppressed += track.suppressedWarnings;
+    }
+    if (suppressed > 0)
+        segment.m_warnings.push_back("and " + std::to_string(suppressed) + " more warnings");
 
     // Equal positions go in track order, so the later track's value wins.
+    std::vector<Timed> tempos;
+    std::vector<Timed> timeSignatures;
+    std::vector<Timed> keySignatures;
+    for (const Track& track : m_tracks) {
+        tempos.insert(tempos.end(), track.tempos.begin(), track.tempos.end());
+        timeSignatures.insert(timeSignatures.end(), track.timeSignatures.begin(),
+                              track.timeSignatures.end());
+        keySignatures.insert(keySignatures.end(), track.keySignatures.begin(),
+                             track.keySignatures.end());
+    }
     const auto byPosition = [](const Timed& a, const Timed& b) {
         return a.fine < b.fine || (a.fine == b.fine && a.track < b.track);
     };
-    std::stable_sort(m_tempos.begin(), m_tempos.end(), byPosition);
-    std::stable_sort(m_timeSignatures.begin(), m_timeSignatures.end(), byPosition);
-    std::stable_sort(m_keySignatures.begin(), m_keySignatures.end(), byPosition);
+    std::stable_sort(tempos.begin(), tempos.end(), byPosition);
+    std::stable_sort(timeSignatures.begin(), timeSignatures.end(), byPosition);
+    std::stable_sort(keySignatures.begin(), keySignatures.end(), byPosition);
 
     TempoMap& map = segment.m_tempoMap;
     map.m_divisor = m_divisor;
     const Wide denominator = Wide{kTicksPerQuarter} * m_divisor;
-    for (const Timed& change : m_tempos) {
+    for (const Timed& change : tempos) {
         TempoMap::Point& last = map.m_points.back();
         if (change.fine == last.fine) {
             last.tempo = change.value;
@@ -878,7 +1384,12 @@ void SmfParser::finish()
             {static_cast<MusicTime>(m_divider.divide(change.fine)), change.value});
     }
 
-    for (const Timed& signature : m_timeSignatures) {
+    map.m_points.shrink_to_fit();
+    map.m_changes.shrink_to_fit();
+
+    segment.m_timeSignatures.reserve(timeSignatures.size());
+    segment.m_keySignatures.reserve(keySignatures.size());
+    for (const Timed& signature : timeSignatures) {
         TimeSignature entry;
         entry.time = static_cast<MusicTime>(m_divider.divide(signature.fine));
         entry.numerator = static_cast<std::uint8_t>(signature.value >> 24);
@@ -887,7 +1398,7 @@ void SmfParser::finish()
         entry.thirtySecondsPerQuarter = static_cast<std::uint8_t>(signature.value);
         segment.m_timeSignatures.push_back(entry);
     }
-    for (const Timed& signature : m_keySignatures) {
+    for (const Timed& signature : keySignatures) {
         KeySignature entry;
         entry.time = static_cast<MusicTime>(m_divider.divide(signature.fine));
         entry.sharps = static_cast<std::int8_t>(static_cast<std::uint8_t>(signature.value >> 8));
