@@ -141,7 +141,7 @@ void relax() noexcept
 // usually about to finish), then sleeping in the kernel.
 template <typename T> T awaitChange(const std::atomic<T>& value, T old) noexcept
 {
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         const T now = value.load(std::memory_order_acquire);
         if (now != old)
             return now;
@@ -595,14 +595,17 @@ void SmfParser::readRound(Track& track)
         track.started = true;
         track.fine = before.fine;
     }
-    if (track.finished)
-        return;
-    track.full = false;
-    if (m_divisor > m_finePerTick)
-        readEvents<true>(track);
-    else
-        readEvents<false>(track);
-    releaseRead(track);
+    if (!track.finished) {
+        track.full = false;
+        if (m_divisor > m_finePerTick)
+            readEvents<true>(track);
+        else
+            readEvents<false>(track);
+        releaseRead(track);
+    }
+    // An end mark after the events, later than any: the merge stops on it.
+    track.events.reserve(track.events.size() + 1);
+    track.events.data()[track.events.size()] = makeEvent(~std::uint64_t{0});
 }
 
 void SmfParser::releaseRead(Track& track)
@@ -641,48 +644,56 @@ SmfParser::Scan SmfParser::scanChannelEvents(Scan scan, const std::uint8_t* end,
     std::uint64_t fine = scan.fine;
     Event* next = scan.next;
     std::uint32_t running = scan.running;
-    while (next < stop && fine < boundFine && end - p >= 4) {
-        const std::uint8_t* q = p;
-        std::uint32_t delta = *q++;
-        if (delta >= 0x80) {
-            if (*q >= 0x80)
+    for (;;) {
+        // An event read here takes at most five bytes: so many events can be read
+        // before the end of the track needs a look.
+        const std::ptrdiff_t budget = std::min<std::ptrdiff_t>(stop - next, (end - p) / 5 - 1);
+        if (budget <= 0)
+            break;
+        const Event* const last = next + budget;
+        while (next < last && fine < boundFine) {
+            const std::uint8_t* q = p;
+            std::uint32_t delta = *q++;
+            if (delta >= 0x80) {
+                if (*q >= 0x80)
+                    break;
+                delta = ((delta & 0x7F) << 7) | *q++;
+            }
+            std::uint32_t status = *q;
+            if (status >= 0x80)
+                ++q;
+            else
+                status = running;
+            if (status - 0x80 >= 0x70) // no running status, or not a channel message
                 break;
-            delta = ((delta & 0x7F) << 7) | *q++;
+            // Two data bytes but after program change and channel pressure. A
+            // branch, not arithmetic: where the next event begins must not wait
+            // for this status byte to be read.
+            const std::uint32_t data1 = q[0];
+            std::uint32_t data2 = 0;
+            if ((status & 0xE0) != 0xC0) [[likely]] {
+                data2 = q[1];
+                q += 2;
+            } else {
+                q += 1;
+            }
+            if ((data1 | data2) & 0x80)
+                break;
+            const std::uint64_t at = fine + delta * finePerTick;
+            const std::uint64_t time = divider.divide(at);
+            if (time > kMaxMusicTime)
+                break;
+            std::uint64_t eventPlace = place;
+            if constexpr (kFinerThanMusicTime)
+                eventPlace |= tickDivider.divide(at - time * divisor) << trackBits;
+            *next++ = makeEvent(status | (data1 << 8) | (data2 << 16) | (eventPlace << 24) |
+                                (time << 32));
+            p = q;
+            fine = at;
+            running = status;
         }
-        std::uint32_t status = *q;
-        if (status >= 0x80)
-            ++q;
-        else
-            status = running;
-        if (status - 0x80 >= 0x70) // no running status, or not a channel message
+        if (next < last)
             break;
-        if (end - q < 2)
-            break;
-        // Two data bytes but after program change and channel pressure. A branch,
-        // not arithmetic: where the next event begins must not wait for this
-        // status byte to be read.
-        const std::uint32_t data1 = q[0];
-        std::uint32_t data2 = 0;
-        if ((status & 0xE0) != 0xC0) [[likely]] {
-            data2 = q[1];
-            q += 2;
-        } else {
-            q += 1;
-        }
-        if ((data1 | data2) & 0x80)
-            break;
-        const std::uint64_t at = fine + delta * finePerTick;
-        const std::uint64_t time = divider.divide(at);
-        if (time > kMaxMusicTime)
-            break;
-        std::uint64_t eventPlace = place;
-        if constexpr (kFinerThanMusicTime)
-            eventPlace |= tickDivider.divide(at - time * divisor) << trackBits;
-        *next++ =
-            makeEvent(status | (data1 << 8) | (data2 << 16) | (eventPlace << 24) | (time << 32));
-        p = q;
-        fine = at;
-        running = status;
     }
     return {p, fine, next, running};
 }
@@ -1193,6 +1204,9 @@ void SmfParser::mergeTracks(std::span<const std::uint32_t> tracks, bool firstSha
     {
         const Event* next;
         const Event* end;
+        // The key of the event at `end` (one of a later round, or the buffer's
+        // end mark): the copying stops there without a test of its own.
+        std::uint64_t endKey;
         const Track* track;
     };
     std::vector<Cursor> cursors;
@@ -1202,7 +1216,7 @@ void SmfParser::mergeTracks(std::span<const std::uint32_t> tracks, bool firstSha
         const Event* from = first + (firstShare ? 0 : track.split);
         const Event* to = first + (firstShare ? track.split : track.take);
         if (from < to)
-            cursors.push_back({from, to, &track});
+            cursors.push_back({from, to, keyOf(*to, index), &track});
     }
     if (cursors.empty())
         return;
@@ -1264,15 +1278,25 @@ void SmfParser::mergeTracks(std::span<const std::uint32_t> tracks, bool firstSha
             extras.lastRunTrack = index;
         }
         const Event* p = cursor.next;
-        const Event* const end = cursor.end;
+        const std::uint64_t stop = std::min(limit, cursor.endKey);
         std::uint64_t moved = 0;
-        do {
-            Event event = *p++;
-            if (!event.isChannel()) [[unlikely]]
-                mergePayload(event, static_cast<std::size_t>(out - base), track, extras);
-            *out++ = event;
-            moved = p < end ? keyAt(p, index) : kExhausted;
-        } while (moved < limit);
+        if (track.pending.empty()) {
+            // Channel events only, as nearly always.
+            do {
+                *out++ = *p++;
+                moved = keyAt(p, index);
+            } while (moved < stop);
+        } else {
+            do {
+                Event event = *p++;
+                if (!event.isChannel()) [[unlikely]]
+                    mergePayload(event, static_cast<std::size_t>(out - base), track, extras);
+                *out++ = event;
+                moved = keyAt(p, index);
+            } while (moved < stop);
+        }
+        if (p == cursor.end)
+            moved = kExhausted;
         cursor.next = p;
         // Play the path again. Which side wins is a coin toss to the processor:
         // masks, not branches.
