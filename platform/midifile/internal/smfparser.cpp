@@ -1178,10 +1178,12 @@ void SmfParser::finishRound()
         // A track that ran out of room and held the round back gets more.
         if (track.full && m_boundByRoom)
             track.room = std::min(track.room * 2, std::max(m_roundEvents, std::size_t{1024}));
-        if (!track.finished || track.take < track.events.size())
+        if (!track.finished || track.take < track.events.size()) {
             m_active[kept++] = index;
-        else
+        } else {
             track.events.release();
+            std::vector<Pending>().swap(track.pending);
+        }
     }
     m_active.resize(kept);
     if (next != kExhausted)
