@@ -141,7 +141,7 @@ void relax() noexcept
 // usually about to finish), then sleeping in the kernel.
 template <typename T> T awaitChange(const std::atomic<T>& value, T old) noexcept
 {
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         const T now = value.load(std::memory_order_acquire);
         if (now != old)
             return now;
