@@ -29,7 +29,8 @@ constexpr std::size_t kMinRoundEvents = 64;
 constexpr std::size_t kMinSplitEvents = 256;
 // Pending payloads of a track are numbered in two data bytes.
 constexpr std::size_t kMaxPending = 0xFFFE; // a step may add two more, and the end one
-// Pages read to the end are given back in steps of at least this much.
+// Pages read to the end are given back in steps of at least this much, and of
+// 1/256 of the tracks' bytes: each step interrupts the other thread.
 constexpr std::size_t kReleaseStep = std::size_t{256} << 10;
 
 std::uint32_t readBig32(const std::uint8_t* p) noexcept
@@ -141,7 +142,7 @@ void relax() noexcept
 // usually about to finish), then sleeping in the kernel.
 template <typename T> T awaitChange(const std::atomic<T>& value, T old) noexcept
 {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         const T now = value.load(std::memory_order_acquire);
         if (now != old)
             return now;
@@ -500,6 +501,7 @@ void SmfParser::readAndMerge()
     // pages are only touched as events arrive.
     m_out.reserve(trackBytes / 2 + 1);
     m_roundEvents = std::clamp(trackBytes / 24, kMinRoundEvents, kMaxRoundEvents);
+    m_releaseStep = std::max(kReleaseStep, trackBytes / 256);
     const std::size_t room = std::max<std::size_t>(64, 2 * m_roundEvents / m_tracks.size());
     for (Track& track : m_tracks) {
         track.room = room;
@@ -621,7 +623,7 @@ void SmfParser::releaseRead(Track& track)
     const std::uintptr_t from = (address(track.released) + page - 1) / page * page;
     const std::uintptr_t to =
         (track.finished ? address(track.end) : address(track.p)) / page * page;
-    if (to <= from || (to - from < kReleaseStep && !track.finished))
+    if (to <= from || (to - from < m_releaseStep && !track.finished))
         return;
     // Advice only: where it fails, the pages just stay.
     ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);

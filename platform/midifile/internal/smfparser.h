@@ -260,6 +260,7 @@ private:
 
     // Rounds.
     std::size_t m_roundEvents = 0; // what a round aims to merge
+    std::size_t m_releaseStep = 0; // pages read are given back in steps of this much
     std::uint64_t m_bound = 0;     // this round's bound in music time
     std::uint64_t m_step = 0;      // how far the bound moves per round
     bool m_boundByRoom = false;    // the last round ended where a track ran out of room
