@@ -3,18 +3,21 @@
 #include "brisoldedoc.h"
 #include "brisoldeview.h"
 #include "engine.h"
+#include "ipframe.h"
 #include "mainfrm.h"
 #include "shellverb.h"
 
-#include "doctemplate.h"
 #include "profilenames.h"
 #include "resource.h"
+#include "serverdoc.h"
+#include "stringtable.h"
 #include "tolvernversion.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <cstdio>
 
 // Registry company key; the profile's last component is the application title.
 static constexpr char kRegistryKey[] = "Tolvern Midi Applications";
@@ -39,10 +42,17 @@ bool CBrisoldeApp::InitInstance()
         return false;
     }
 
-    AddDocTemplate(new framework::SingleDocTemplate(
+    auto* pDocTemplate = new embedding::ServerDocTemplate(
         IDR_MAINFRAME, [] { return new CBrisoldeDoc; },
         [] { return new CMainFrame(&RegisterPlayVerb); },
-        [](QWidget* parent) { return new CBrisoldeView(parent); }));
+        [](QWidget* parent) { return new CBrisoldeView(parent); });
+    pDocTemplate->SetServerInfo(IDR_SRVR_EMBEDDED, IDR_SRVR_INPLACE,
+                                [] { return new CInPlaceFrame; });
+    pDocTemplate->SetEmbeddedTitleFormat(res::loadString(AFX_IDS_APP_TITLE_EMBEDDING));
+    AddDocTemplate(pDocTemplate);
+
+    // One server process for each embedded object.
+    m_server.ConnectTemplate(kDocumentClassId, pDocTemplate, true);
 
     RegisterShellFileTypes();
 
@@ -63,10 +73,28 @@ bool CBrisoldeApp::InitInstance()
             FreeDirectMusic();
         return false;
     };
-    // Serving embedded objects needs the embedding server, which this
-    // program does not carry yet: a start for a container ends at once.
-    if (info.m_bRunEmbedded || info.m_bRunAutomated)
-        return endWithoutWindow();
+    // Started for a container: the factory waits on the bus, with no window
+    // until a container asks for an object.
+    if (info.m_bRunEmbedded || info.m_bRunAutomated) {
+        QString reason;
+        if (!m_server.RegisterAll(&reason)) {
+            std::fprintf(stderr, "brisolde: cannot serve embedded objects: %s\n",
+                         reason.toLocal8Bit().constData());
+            PostQuitMessage(1);
+            setSaveSettingsAtExit(false);
+            return endWithoutWindow();
+        }
+        // The engine is the main frame's to shut down; a server that no
+        // container asked for has none.
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [this] {
+            if (!docTemplate()->frame())
+                FreeDirectMusic();
+        });
+        return true;
+    }
+
+    // A stand-alone start repairs the server's registration.
+    m_server.UpdateRegistry(programPath());
 
     if (!ProcessShellCommand(info))
         return endWithoutWindow();
@@ -92,11 +120,13 @@ bool CBrisoldeApp::ProcessShellCommand(const CCommandLineInfo& info)
             m_pMainWnd->sendCommand(ID_FILE_PRINT_DIRECT);
         return false;
     case CCommandLineInfo::AppRegister:
+        m_server.UpdateRegistry(programPath());
         RegisterShellFileTypes();
         RegisterPlayVerb();
         setSaveSettingsAtExit(false);
         return false;
     case CCommandLineInfo::AppUnregister:
+        m_server.UpdateRegistry(programPath(), false);
         UnregisterShellFileTypes();
         setSaveSettingsAtExit(false);
         return false;

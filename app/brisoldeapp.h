@@ -3,6 +3,7 @@
 #pragma once
 
 #include "commandline.h"
+#include "templateserver.h"
 #include "winapp.h"
 
 #include <memory>
@@ -26,6 +27,9 @@ public:
 
     // The arguments after the program's name; the process's own unless set.
     void setArguments(const QList<QByteArray>& arguments) { m_arguments = arguments; }
+
+    // Class factory for embedded documents, connected to the document template.
+    embedding::TemplateServer m_server;
 
 private:
     std::unique_ptr<QPrinter> m_printer;

@@ -3,6 +3,7 @@
 #include "directoryview.h"
 #include "engine.h"
 #include "mainfrm.h"
+#include "srvritem.h"
 
 #include "profilenames.h"
 #include "waitcursor.h"
@@ -16,6 +17,13 @@
 
 CBrisoldeDoc::CBrisoldeDoc() = default;
 CBrisoldeDoc::~CBrisoldeDoc() = default;
+
+void CBrisoldeDoc::Serialize(embedding::Archive&) {}
+
+embedding::ServerItem* CBrisoldeDoc::OnGetEmbeddedItem()
+{
+    return new CBrisoldeSrvrItem(this);
+}
 
 bool CBrisoldeDoc::OnNewDocument()
 {
@@ -53,12 +61,15 @@ bool CBrisoldeDoc::OnOpenDocument(const std::string& path)
     }
 
     // The frame that shows this document: during start-up it is not yet the
-    // application's main window.
+    // application's main window. While the panes are lent to a container
+    // (in place), the transport stays with the document's own main frame.
     CMainFrame* frame = nullptr;
     for (framework::View* view : views()) {
         if (QWidget* w = view->widget(); w && (frame = qobject_cast<CMainFrame*>(w->window())))
             break;
     }
+    if (!frame && GetDocTemplate())
+        frame = qobject_cast<CMainFrame*>(GetDocTemplate()->frame());
 
     const int result = LoadMidiFile(path);
     if (frame) {

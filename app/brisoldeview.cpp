@@ -1,5 +1,6 @@
 #include "brisoldeview.h"
 
+#include "brisoldedoc.h"
 #include "resource.h"
 
 #include <QPainter>
@@ -27,8 +28,9 @@ bool CBrisoldeView::OnPreparePrinting(QPrinter& printer)
 
 void CBrisoldeView::OnCancelEditSrvr()
 {
-    // Leaving in-place activation belongs to the embedding server, which
-    // comes with its own windows; a stand-alone window has nothing to leave.
+    // Escape while active in place: leave it, without undo.
+    if (auto* document = dynamic_cast<CBrisoldeDoc*>(GetDocument()))
+        document->OnDeactivateUI(false);
 }
 
 void CBrisoldeView::paintEvent(QPaintEvent*)

@@ -20,16 +20,6 @@ constexpr char kProgramId[] = "brisolde.desktop";
 constexpr char kIconName[] = "brisolde";
 constexpr char kMidExtension[] = ".mid";
 
-// The program's own full path, as the desktop entries name it.
-QString programPath()
-{
-    char buffer[PATH_MAX + 1];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, PATH_MAX);
-    if (length <= 0)
-        return {};
-    return desktopProgramPath(QByteArray(buffer, length));
-}
-
 shell::DocumentType documentType(const QString& mimeType, const QString& program)
 {
     const QString templateString = res::loadString(IDR_MAINFRAME);
@@ -45,6 +35,15 @@ shell::DocumentType documentType(const QString& mimeType, const QString& program
 }
 
 } // namespace
+
+QString programPath()
+{
+    char buffer[PATH_MAX + 1];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, PATH_MAX);
+    if (length <= 0)
+        return {};
+    return desktopProgramPath(QByteArray(buffer, length));
+}
 
 QString desktopProgramPath(const QByteArray& realPath)
 {

@@ -14,6 +14,9 @@ void RegisterPlayVerb();
 // path itself, or, where desktops could not run it from there (a '%' in it,
 // or bytes that are not UTF-8), a symbolic link to it in the user's data folder.
 QString desktopProgramPath(const QByteArray& realPath);
+// The program's own full path as desktop entries and service files name it
+// (see desktopProgramPath); empty when it cannot be read.
+QString programPath();
 
 // The program's desktop entry for its document type, default for the type
 // only where no default is set yet or it is already this program.

@@ -45,7 +45,12 @@ void FillFileList(benchmark::State& state)
     }
     state.counters["rows"] = list.topLevelItemCount();
 }
-BENCHMARK(FillFileList)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+// CPU is the whole process's: the list looks at the files on two threads.
+BENCHMARK(FillFileList)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 } // namespace
 

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <dirent.h>
@@ -56,6 +57,12 @@ CDirectoryView::CDirectoryView(QWidget* parent) : QTreeWidget(parent)
     setColumnCount(1);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformRowHeights(true);
+    // Names deep down stay whole: the one column is as wide as the widest
+    // name shown (at least the pane), and the tree scrolls sideways.
+    header()->setStretchLastSection(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(this, &QTreeWidget::itemExpanded, this, [this] { fitColumn(); });
+    connect(this, &QTreeWidget::itemCollapsed, this, [this] { fitColumn(); });
     connect(this, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* now, QTreeWidgetItem* before) { OnSelchanged(now, before); });
     // The selected picture of an item follows the selection.
@@ -185,12 +192,54 @@ void CDirectoryView::FillDrives()
     sortChildren(nullptr);
 }
 
+void CDirectoryView::fitColumn()
+{
+    const int width = std::max(sizeHintForColumn(0), viewport()->width());
+    if (columnWidth(0) != width) {
+        setColumnWidth(0, width);
+        // The scroll range follows at once, not on the next pass of the event loop.
+        updateGeometries();
+    }
+}
+
+void CDirectoryView::scrollItemIntoView(HTREEITEM item)
+{
+    fitColumn();
+    // (QTreeWidget::scrollToItem would pass by scrollTo below.)
+    scrollTo(indexFromItem(item));
+}
+
+void CDirectoryView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    // The view shows a column wider than the pane from its left edge, where
+    // a deep name is out of sight: keep the sideways position where the
+    // name shows, or else show it from one level above its own, so that the
+    // user sees where it hangs.
+    QScrollBar* bar = horizontalScrollBar();
+    const int sideways = bar->value();
+    QTreeWidget::scrollTo(index, hint);
+    const HTREEITEM item = itemFromIndex(index);
+    if (!item)
+        return;
+    bar->setValue(sideways);
+    const QRect row = visualItemRect(item);
+    const int name = iconSize().width() + fontMetrics().horizontalAdvance(item->text(0));
+    if (row.left() < 0 || row.left() + name > viewport()->width())
+        bar->setValue(bar->value() + row.left() - indentation());
+}
+
+void CDirectoryView::resizeEvent(QResizeEvent* event)
+{
+    QTreeWidget::resizeEvent(event);
+    fitColumn();
+}
+
 void CDirectoryView::OpenStartPath(HTREEITEM hDrive, std::string& rest)
 {
     hDrive->setExpanded(true);
     if (HTREEITEM deepest = ExpandPathLevel(hDrive, rest)) {
         setCurrentItem(deepest);
-        scrollToItem(deepest);
+        scrollItemIntoView(deepest);
     }
 }
 
@@ -275,6 +324,17 @@ void CDirectoryView::OnDblclk(const QPoint& position)
     OnClick(position);
 }
 
+void CDirectoryView::mousePressEvent(QMouseEvent* event)
+{
+    // Only the left button chooses: a right-click would move the selection
+    // without storing or listing it, and the two panes would disagree.
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
 void CDirectoryView::mouseReleaseEvent(QMouseEvent* event)
 {
     QTreeWidget::mouseReleaseEvent(event);
@@ -289,11 +349,13 @@ void CDirectoryView::mouseReleaseEvent(QMouseEvent* event)
 
 void CDirectoryView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    QTreeWidget::mouseDoubleClickEvent(event);
-    if (event->button() == Qt::LeftButton) {
-        m_ignoreNextRelease = true;
-        OnDblclk(event->position().toPoint());
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
     }
+    QTreeWidget::mouseDoubleClickEvent(event);
+    m_ignoreNextRelease = true;
+    OnDblclk(event->position().toPoint());
 }
 
 void CDirectoryView::OnSelchanged(HTREEITEM newItem, HTREEITEM oldItem)
@@ -311,7 +373,7 @@ void CDirectoryView::OnItemSelected(HTREEITEM hItem)
         return;
     AddSubdirectories(hItem);
     setCurrentItem(hItem);
-    scrollToItem(hItem);
+    scrollItemIntoView(hItem);
 }
 
 void CDirectoryView::RebuildTree()

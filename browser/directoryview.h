@@ -32,6 +32,9 @@ public:
     explicit CDirectoryView(QWidget* parent = nullptr);
     ~CDirectoryView() override;
 
+    // Scrolls down to the item and sideways to its name.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
     QWidget* widget() override { return this; }
     void OnInitialUpdate() override;
     void OnUpdate(framework::View* sender, std::intptr_t hint, QObject* hintObject) override;
@@ -49,8 +52,10 @@ public:
     QList<QPixmap> m_imageList;
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void InitTree();
@@ -67,6 +72,10 @@ private:
     HTREEITEM insertItem(HTREEITEM parent, const std::string& name, int image, int selectedImage,
                          int itemData);
     void sortChildren(HTREEITEM parent);
+    // The column as wide as the widest name shown, and at least the pane.
+    void fitColumn();
+    // Fits the column, then scrolls `item` and its name into view.
+    void scrollItemIntoView(HTREEITEM item);
     // The directory's entries in listing order; false when it cannot be listed.
     static bool listDirectory(const std::string& path, std::vector<FindEntry>& entries);
 

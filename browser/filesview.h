@@ -2,10 +2,16 @@
 // stored in "Default Directory", with name, date and size. The rows are the
 // data: the pane keeps no list of its own. A double click plays the selected
 // row's file; the main window walks the list for Play Directory.
+//
+// Threads: everything runs on the user-interface thread. FillFileList has a
+// thread of its own look at the files of a large folder, block by block,
+// while the folder is still read; it touches nothing but those blocks, and
+// is joined before any row is made.
 #pragma once
 
 #include "document.h"
 
+#include <QIcon>
 #include <QList>
 #include <QPixmap>
 #include <QTreeWidget>
@@ -52,4 +58,6 @@ protected:
 
 private:
     void OnDblclk();
+
+    QIcon m_note; // every row's picture
 };

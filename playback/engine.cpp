@@ -173,17 +173,27 @@ void SendGMReset()
 
 int OnPlayNotify(IEngineWindow& window)
 {
-    if (!g_pPerformance || !g_pSegment)
+    if (!g_pPerformance)
         return 0;
+    // Each message stands for one notification: take it whatever is loaded,
+    // or the queue stays one behind for the rest of the session (the stop of
+    // a piece replaced by a file that failed to load is one).
     music::Notification notification;
-    if (g_pPerformance->GetNotificationPMsg(notification) != music::Result::Ok)
+    if (g_pPerformance->GetNotificationPMsg(notification) != music::Result::Ok || !g_pSegment)
         return 0;
-    // Only the end of the playing that is current ends the piece: a late end
-    // of one that was stopped or replaced must not end the next.
-    if (notification.type == music::NotificationType::Segment &&
-        notification.option == music::SegmentOption::End && g_pSegmentState &&
-        notification.instance == g_pSegmentState->id())
+    // Only what happens to the playing that is current counts: a late end of
+    // one that was stopped or replaced must not end the next.
+    if (notification.type != music::NotificationType::Segment || !g_pSegmentState ||
+        notification.instance != g_pSegmentState->id())
+        return 0;
+    if (notification.option == music::SegmentOption::End) {
         window.PostSegmentEnd();
+    } else if (notification.option == music::SegmentOption::Abort && g_pPort &&
+               !g_pPort->isAlive()) {
+        // Every stop of ours forgets its playing first: this one the
+        // performance ended itself, because the port went away.
+        window.OnPortGone(g_pPortCaps ? g_pPortCaps->description : std::string());
+    }
     return 0;
 }
 

@@ -79,6 +79,9 @@ public:
     virtual void EnableReverbItem(bool enable) = 0;
     // Posts WM_SEGMENT_END to the main window itself.
     virtual void PostSegmentEnd() = 0;
+    // The output port (`description`, as the device list shows it) went
+    // away while a piece played, and the playing ended there.
+    virtual void OnPortGone(const std::string& description) = 0;
     // The pause before Play does anything (kPlayDelay).
     virtual void PlayDelay() = 0;
 };

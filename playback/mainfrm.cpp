@@ -55,11 +55,12 @@ std::string profileString(const char* entry, const char* defaultValue)
 
 } // namespace
 
-CDialogBar::CDialogBar(QWidget* parent) : QWidget(parent)
+CDialogBar::CDialogBar(QWidget* parent, const res::DeviceBarTemplate& dialogTemplate)
+    : QWidget(parent)
 {
     // Dialog units follow the dialog font: a quarter of the average
     // character width across, an eighth of the height down.
-    const res::DeviceBarTemplate& t = res::kDeviceBar;
+    const res::DeviceBarTemplate& t = dialogTemplate;
     const QFontMetrics metrics(font());
     const int unitX = std::max(1, metrics.averageCharWidth());
     const int unitY = std::max(1, metrics.height());
@@ -363,6 +364,15 @@ void CMainFrame::PostSegmentEnd()
     QCoreApplication::postEvent(this, new QEvent(WM_SEGMENT_END));
 }
 
+void CMainFrame::OnPortGone(const std::string& description)
+{
+    // Stopped, so that the transport's rules follow; the user may choose
+    // another port and play again.
+    OnStopPlaying();
+    SetMessageText(QStringLiteral("Stopped: the output port \"%1\" went away")
+                       .arg(QString::fromStdString(description)));
+}
+
 void CMainFrame::PlayDelay()
 {
     if (g_playDelay > 0)
@@ -410,21 +420,48 @@ int CMainFrame::OnSegmentEnd()
     return 0;
 }
 
+namespace {
+
+// Dropped files are only read: a drop is taken as a copy (or a link), never
+// as a move, which would let the source delete the user's file. False when
+// the source offers neither.
+bool acceptAsCopy(QDropEvent* event)
+{
+    for (const Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+        if (event->possibleActions() & action) {
+            event->setDropAction(action);
+            event->accept();
+            return true;
+        }
+    }
+    event->ignore();
+    return false;
+}
+
+} // namespace
+
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
 {
     if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
+        acceptAsCopy(event);
+}
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        acceptAsCopy(event);
 }
 
 void CMainFrame::dropEvent(QDropEvent* event)
 {
+    if (!acceptAsCopy(event))
+        return;
     // Each dropped file is opened in turn, so the last one stays loaded.
     std::vector<std::string> paths;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile())
             paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
     }
-    event->acceptProposedAction();
     for (const std::string& path : paths) {
         if (app())
             app()->OpenDocumentFile(path);

@@ -5,6 +5,7 @@
 
 #include "engine.h"
 #include "framewnd.h"
+#include "menus.h"
 
 #include <QBasicTimer>
 #include <functional>
@@ -21,7 +22,9 @@ class CDialogBar : public QWidget
     Q_OBJECT
 
 public:
-    explicit CDialogBar(QWidget* parent = nullptr);
+    // Built from `dialogTemplate` (the main window's, res::kDeviceBar, unless told).
+    explicit CDialogBar(QWidget* parent = nullptr,
+                        const res::DeviceBarTemplate& dialogTemplate = res::kDeviceBar);
     QComboBox* combo() const { return m_combo; }
 
 private:
@@ -81,6 +84,7 @@ public:
     void SetPositionTimer(bool on) override;
     void EnableReverbItem(bool enable) override;
     void PostSegmentEnd() override;
+    void OnPortGone(const std::string& description) override;
     void PlayDelay() override;
 
 protected:
@@ -89,6 +93,7 @@ protected:
     bool event(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:

@@ -295,6 +295,16 @@ TEST_F(FrameworkTest, CheckMarksUseTheMenuCheckFlag)
     f->CheckMenuItem(ID_OPTIONS_LOOP, 1); // a stored 1: on for behaviour, unchecked in the menu
     EXPECT_EQ(f->GetMenuState(ID_OPTIONS_LOOP) & MF_CHECKED, 0u);
     EXPECT_EQ(f->GetMenuState(12345), kMenuStateNotFound);
+
+    // The mark is the program's: a handler sees it as the user saw it, and
+    // choosing the item changes it only when the handler does.
+    unsigned seen = 0;
+    f->onCommand(ID_OPTIONS_LOOP, [&] { seen = f->GetMenuState(ID_OPTIONS_LOOP) & MF_CHECKED; });
+    f->CheckMenuItem(ID_OPTIONS_LOOP, MF_CHECKED);
+    emit menu(QStringLiteral("&Options"))->aboutToShow();
+    f->commandAction(ID_OPTIONS_LOOP)->trigger();
+    EXPECT_EQ(seen, MF_CHECKED);
+    EXPECT_EQ(f->GetMenuState(ID_OPTIONS_LOOP) & MF_CHECKED, MF_CHECKED);
 }
 
 TEST_F(FrameworkTest, RecentFilesAppearInTheFileMenuAndOpenAgain)

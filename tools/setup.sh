@@ -5,13 +5,14 @@
 #
 #   tools/setup.sh run    build the release configuration and start the player
 #   tools/setup.sh test   build the development configuration and run every test
+#   tools/setup.sh deps   only install what is missing
 set -euo pipefail
 
 mode=${1:-}
 case "$mode" in
-run | test) ;;
+run | test | deps) ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|deps" >&2
     exit 2
     ;;
 esac
@@ -22,16 +23,20 @@ cd "$top"
 # Everything the build, the program and the tests use, toolchain included.
 packages=(
     # toolchain
-    g++ cmake ninja-build pkg-config binutils clang-14 libclang-rt-14-dev
+    g++ cmake ninja-build pkg-config binutils clang-14 libclang-rt-14-dev clang-format-14
     # libraries
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libfluidsynth-dev timgm6mb-soundfont libasound2-dev libdw-dev libunwind-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev python3-mido midicsv smf-utils fluidsynth time
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core locales
     # the virtual machine with a real ALSA sequencer (tests labelled "alsa")
     qemu-system-x86 busybox-static alsa-utils
     desktop-file-utils xdg-utils libglib2.0-bin shared-mime-info
+    # installation and the Debian package (tools/package.sh) and their checks
+    appstream file dpkg-dev lintian
+    # the embedding server: session bus, X11 window tools, the test container's xcb
+    dbus x11-utils xdotool libxcb1-dev
 )
 
 missing=()
@@ -51,6 +56,10 @@ if ((${#missing[@]})); then
         "${missing[@]}"
 fi
 
+if [ "$mode" = deps ]; then
+    exit 0
+fi
+
 jobs=$(nproc 2>/dev/null || echo 2)
 
 if [ "$mode" = test ]; then
@@ -61,7 +70,8 @@ if [ "$mode" = test ]; then
 fi
 
 cmake --preset release
-cmake --build --preset release -j "$jobs"
+# The player and the screenshot tool only; the release preset also builds the tests.
+cmake --build --preset release -j "$jobs" --target brisolde brisolde-screenshot
 program=build/release/bin/brisolde
 demo=demo/brisolde-demo.mid
 

@@ -180,4 +180,15 @@ std::span<const Accelerator> acceleratorTable(int id)
     }
 }
 
+const DeviceBarTemplate* deviceBarTemplate(int id)
+{
+    switch (id) {
+    case IDR_MAINFRAME:
+    case IDR_QORVELTYPE_SRVR_IP:
+        return &kDeviceBar;
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace res

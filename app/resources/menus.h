@@ -58,4 +58,8 @@ struct DeviceBarTemplate
 };
 inline constexpr DeviceBarTemplate kDeviceBar{};
 
+// Dialog template IDR_MAINFRAME (the main window's device bar) or
+// IDR_QORVELTYPE_SRVR_IP (its copy for the in-place frame); null for other ids.
+const DeviceBarTemplate* deviceBarTemplate(int id);
+
 } // namespace res

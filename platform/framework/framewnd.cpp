@@ -197,6 +197,11 @@ bool FrameWnd::LoadMenu(int id)
 
 void FrameWnd::LoadAccelTable(int id)
 {
+    for (const QPointer<QAction>& action : m_accelActions) {
+        if (action)
+            action->setShortcuts({});
+    }
+    m_accelActions.clear();
     std::map<int, QList<QKeySequence>> keys;
     for (const res::Accelerator& accel : res::acceleratorTable(id))
         keys[accel.id].append(QKeySequence(accel.key));
@@ -206,6 +211,7 @@ void FrameWnd::LoadAccelTable(int id)
         action->setShortcutContext(Qt::WindowShortcut);
         // Keys work even for commands that have no menu item or button.
         addAction(action);
+        m_accelActions.emplace_back(action);
     }
 }
 
@@ -345,7 +351,13 @@ QAction* FrameWnd::addCommandAction(QAction* action, int id)
     for (auto it = m_actions.begin(); it != m_actions.end();)
         it = it->second ? std::next(it) : m_actions.erase(it);
     action->setProperty(kCommandIdProperty, id);
-    connect(action, &QAction::triggered, this, [this, action] {
+    connect(action, &QAction::triggered, this, [this, action](bool checked) {
+        // Qt flips a checkable item's mark before it says that the item was
+        // chosen. Here check marks belong to the program (CheckMenuItem and
+        // the update handlers), whichever way the item was reached: put the
+        // mark back, so the handler sees the state the user saw.
+        if (action->isCheckable())
+            action->setChecked(!checked);
         const int commandId = commandIdOf(action);
         // A disabled item must not run: a shortcut can fire before an idle update.
         if (commandId >= 0 && action->isEnabled())
@@ -400,21 +412,19 @@ void FrameWnd::OnIdleUpdateCmdUI()
     if (m_inIdleUpdate || !isVisible())
         return;
     m_inIdleUpdate = true;
-    for (QToolBar* bar : findChildren<QToolBar*>()) {
-        if (!bar->isVisible())
-            continue;
-        for (QAction* action : bar->actions()) {
-            const int id = commandIdOf(action);
-            if (id < 0 || action->isSeparator())
-                continue;
-            CmdUI ui(id, action);
-            ui.DoUpdate(this, true);
-            ui.applyToAction();
-        }
-    }
-    // Keys must see the current state too, also for items that sit only in a menu.
+    // Buttons of this frame's commands, also on bars that stand outside the
+    // frame; keys must see the current state too, also for items that sit
+    // only in a menu.
+    auto onVisibleToolBar = [](const QAction* action) {
+        const auto objects = action->associatedObjects();
+        return std::any_of(objects.begin(), objects.end(), [](QObject* o) {
+            auto* bar = qobject_cast<QToolBar*>(o);
+            return bar && bar->isVisible();
+        });
+    };
     for (const auto& [id, action] : m_actions) {
-        if (!action || action->shortcuts().isEmpty() || action->isSeparator())
+        if (!action || action->isSeparator() ||
+            (action->shortcuts().isEmpty() && !onVisibleToolBar(action)))
             continue;
         CmdUI ui(id, action);
         ui.DoUpdate(this, true);

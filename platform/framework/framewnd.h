@@ -83,7 +83,8 @@ public:
 
     // Builds the menu bar from menu resource `id`; false when there is none.
     bool LoadMenu(int id);
-    // Binds the keys of accelerator table `id` to their commands.
+    // Binds the keys of accelerator table `id` to their commands, in place
+    // of the table bound before.
     void LoadAccelTable(int id);
     // Fills `bar` with the buttons of toolbar resource `id`: the same actions
     // as the menu items with those ids, with the toolbar bitmap's images.
@@ -148,6 +149,7 @@ private:
     QPointer<QWidget> m_activeViewWidget;
     View* m_pActiveView = nullptr;
     std::multimap<int, QPointer<QAction>> m_actions;
+    std::vector<QPointer<QAction>> m_accelActions; // bound by LoadAccelTable
     StatusBarPanes m_statusPanes;
     bool m_inIdleUpdate = false;
     QMetaObject::Connection m_focusConnection;

@@ -99,10 +99,18 @@ int WinApp::Run()
     int result = 0;
     if (InitInstance())
         result = QApplication::exec();
+    else
+        result = m_quitCode;
     if (m_pDocTemplate)
         m_pDocTemplate->CloseAllDocuments();
     const int exitCode = ExitInstance();
     return result != 0 ? result : exitCode;
+}
+
+void WinApp::PostQuitMessage(int exitCode)
+{
+    m_quitCode = exitCode;
+    QCoreApplication::exit(exitCode);
 }
 
 void WinApp::SetRegistryKey(const char* company)

@@ -34,6 +34,9 @@ public:
     // InitInstance, then the event loop while it returned true, then the frame
     // is destroyed and ExitInstance runs. Needs a QApplication.
     int Run();
+    // Ends the event loop with `exitCode`; before it runs, the status Run
+    // returns when InitInstance fails.
+    void PostQuitMessage(int exitCode);
 
     // From here on the profile lives in "<config>/<company>/<application title>.ini".
     void SetRegistryKey(const char* company);
@@ -87,6 +90,7 @@ private:
     std::unique_ptr<RecentFileList> m_pRecentFileList;
     std::unique_ptr<SingleDocTemplate> m_pDocTemplate;
     bool m_saveSettingsAtExit = true;
+    int m_quitCode = 0;
 };
 
 inline WinApp* AfxGetApp()

@@ -16,6 +16,7 @@ struct FakeEngineWindow : IEngineWindow
     bool timer = false;
     bool reverbEnabled = true;
     int segmentEnds = 0;
+    std::vector<std::string> portsGone;
     int delays = 0;
 
     int DeviceListAdd(const std::string& text, const music::PortCaps* caps) override
@@ -33,6 +34,7 @@ struct FakeEngineWindow : IEngineWindow
     void SetPositionTimer(bool on) override { timer = on; }
     void EnableReverbItem(bool enable) override { reverbEnabled = enable; }
     void PostSegmentEnd() override { ++segmentEnds; }
+    void OnPortGone(const std::string& description) override { portsGone.push_back(description); }
     void PlayDelay() override { ++delays; }
 
     int indexOf(const std::string& text) const

@@ -19,9 +19,19 @@ Bytes text(const std::string& s)
 
 Bytes varLen(std::uint32_t value)
 {
-    Bytes out{static_cast<std::uint8_t>(value & 0x7F)};
-    while (value >>= 7)
-        out.insert(out.begin(), static_cast<std::uint8_t>(0x80 | (value & 0x7F)));
+    // Seven bits a byte, the lowest group last; every byte but the last has
+    // its top bit set. Collected from the end, then appended in order: an
+    // insert at the front makes GCC 12 see a null pointer that is not there.
+    std::uint8_t groups[5];
+    std::size_t count = 0;
+    do {
+        groups[count++] = static_cast<std::uint8_t>(value & 0x7F);
+        value >>= 7;
+    } while (value != 0);
+    Bytes out;
+    out.reserve(count);
+    while (count-- > 0)
+        out.push_back(static_cast<std::uint8_t>(groups[count] | (count > 0 ? 0x80 : 0)));
     return out;
 }
 
