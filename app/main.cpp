@@ -47,33 +47,56 @@ void explainNoDisplay(const std::string& why)
 // Where Qt is to open an X display (no other window system asked for), the
 // display is tried first with the same library Qt uses, so that one that
 // does not exist or refuses us gets a plain answer instead of an abort deep
-// inside Qt. False only when the display surely cannot be opened.
-bool xDisplayOpens(const char* display)
+// inside Qt. The trial connection stays open until Qt has its own: an X
+// server that resets when its last client leaves (Xvfb as xvfb-run starts
+// it) would otherwise refuse Qt while it resets.
+class XDisplayProbe
 {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((platform && *platform && std::strncmp(platform, "xcb", 3) != 0) || (wayland && *wayland) ||
-        !display || !*display)
-        return true;
-    void* xcb = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (!xcb)
-        return true;
-    using Connect = void* (*)(const char*, int*);
-    using HasError = int (*)(void*);
-    using Disconnect = void (*)(void*);
-    auto connect = reinterpret_cast<Connect>(::dlsym(xcb, "xcb_connect"));
-    auto hasError = reinterpret_cast<HasError>(::dlsym(xcb, "xcb_connection_has_error"));
-    auto disconnect = reinterpret_cast<Disconnect>(::dlsym(xcb, "xcb_disconnect"));
-    bool opens = true;
-    if (connect && hasError && disconnect) {
-        void* connection = connect(display, nullptr);
-        opens = connection && hasError(connection) == 0;
-        if (connection)
-            disconnect(connection);
+public:
+    explicit XDisplayProbe(const char* display)
+    {
+        const char* platform = std::getenv("QT_QPA_PLATFORM");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        if ((platform && *platform && std::strncmp(platform, "xcb", 3) != 0) ||
+            (wayland && *wayland) || !display || !*display)
+            return;
+        m_library = ::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (!m_library)
+            return;
+        using Connect = void* (*)(const char*, int*);
+        using HasError = int (*)(void*);
+        auto connect = reinterpret_cast<Connect>(::dlsym(m_library, "xcb_connect"));
+        auto hasError = reinterpret_cast<HasError>(::dlsym(m_library, "xcb_connection_has_error"));
+        m_disconnect = reinterpret_cast<Disconnect>(::dlsym(m_library, "xcb_disconnect"));
+        if (!connect || !hasError || !m_disconnect)
+            return;
+        m_connection = connect(display, nullptr);
+        m_opens = m_connection && hasError(m_connection) == 0;
     }
-    ::dlclose(xcb);
-    return opens;
-}
+    ~XDisplayProbe() { release(); }
+    XDisplayProbe(const XDisplayProbe&) = delete;
+    XDisplayProbe& operator=(const XDisplayProbe&) = delete;
+
+    // False only when the display surely cannot be opened.
+    bool opens() const { return m_opens; }
+
+    void release()
+    {
+        if (m_connection && m_disconnect)
+            m_disconnect(m_connection);
+        m_connection = nullptr;
+        if (m_library)
+            ::dlclose(m_library);
+        m_library = nullptr;
+    }
+
+private:
+    using Disconnect = void (*)(void*);
+    void* m_library = nullptr;
+    void* m_connection = nullptr;
+    Disconnect m_disconnect = nullptr;
+    bool m_opens = true;
+};
 
 // While Qt starts its window system, a fatal error means that no display
 // could be had: said plainly, and the program ends with status 1 instead of
@@ -102,13 +125,15 @@ int main(int argc, char* argv[])
         return 1;
     }
     const char* display = std::getenv("DISPLAY");
-    if (!xDisplayOpens(display)) {
+    XDisplayProbe probe(display);
+    if (!probe.opens()) {
         explainNoDisplay("the display \"" + std::string(display) + "\" cannot be opened");
         return 1;
     }
     g_previousMessageHandler = qInstallMessageHandler(&onStartupMessage);
     QApplication application(argc, argv);
     qInstallMessageHandler(g_previousMessageHandler);
+    probe.release();
 #ifdef BRISOLDE_TEST_VARIANT
     crashIfTestAsks();
 #endif

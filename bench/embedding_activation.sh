@@ -16,7 +16,7 @@ mkdir -p "$work"/{runtime,data,config,home}
 chmod 700 "$work/runtime"
 export HOME=$work/home XDG_RUNTIME_DIR=$work/runtime XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
 unset DBUS_SESSION_BUS_ADDRESS
-timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- bash ${BENCH_TRACE:+-x} -c '
+timeout 600 xvfb-run -a -s "-screen 0 1024x768x24 -noreset" dbus-run-session -- bash ${BENCH_TRACE:+-x} -c '
 c() { gdbus call --session --dest org.tolvern.TestContainer.c1 --object-path /Container \
         --method "org.tolvern.TestContainer.$1" "${@:2}" | sed -e "s/^(.//" -e "s/.,)$//"; }
 stats() { cat > "$HOME/times"; sort -n "$HOME/times" | awk "{v[NR]=\$1; s+=\$1} END {printf \"median %d ms, mean %.1f ms, max %d ms (%d runs)\n\", v[int((NR+1)/2)], s/NR, v[NR], NR}"; }

@@ -34,7 +34,7 @@ if [ "${1:-}" != --inner ] && [ "${1:-}" != --offscreen ]; then
     # past their buffers, which stops every X11 client at its start; that
     # check of the system's library is left out, every other one stays.
     export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}intercept_strndup=0
-    timeout 280 xvfb-run -a -s "-screen 0 1024x768x24" \
+    timeout 280 xvfb-run -a -s "-screen 0 1024x768x24 -noreset" \
         dbus-run-session -- bash "$0" --inner "$1" "$2" "$out" >"$out/scenario.log" 2>"$out/processes.log"
     status=$?
     cat "$out/scenario.log"
