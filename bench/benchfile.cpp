@@ -78,14 +78,18 @@ std::vector<std::uint8_t> makeTrack(int index, std::size_t bytes, std::mt19937& 
 
 } // namespace
 
-std::vector<std::uint8_t> makeBenchFile(std::size_t targetBytes)
+std::vector<std::uint8_t> makeBenchFile(std::size_t targetBytes, int tracks)
 {
-    constexpr int kTracks = 32;
     std::mt19937 random(20261208);
-    std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, kTracks, 0x01, 0xE0};
+    const auto high = static_cast<std::uint8_t>(tracks >> 8);
+    const auto low = static_cast<std::uint8_t>(tracks);
+    const std::uint8_t format = tracks > 1 ? 1 : 0;
+    std::vector<std::uint8_t> file = {'M', 'T', 'h',    'd',  0,   0,    0,
+                                      6,   0,   format, high, low, 0x01, 0xE0};
     file.reserve(targetBytes + 1024);
-    for (int i = 0; i < kTracks; ++i) {
-        const std::vector<std::uint8_t> events = makeTrack(i, targetBytes / kTracks - 8, random);
+    for (int i = 0; i < tracks; ++i) {
+        const std::vector<std::uint8_t> events =
+            makeTrack(i, targetBytes / static_cast<std::size_t>(tracks) - 8, random);
         file.insert(file.end(), {'M', 'T', 'r', 'k'});
         putBig32(file, static_cast<std::uint32_t>(events.size()));
         file.insert(file.end(), events.begin(), events.end());

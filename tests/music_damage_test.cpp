@@ -5,11 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <set>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace midibytes;
 using Lines = std::vector<std::string>;
@@ -69,6 +77,122 @@ TEST(MusicDamage, RefusesWhatIsNoMidiFileWithAReason)
             << c.what << ": " << result.reason();
         EXPECT_EQ(result.reason().find('\n'), std::string::npos) << c.what;
     }
+}
+
+namespace {
+
+// Runs `check` in a child process whose address space may grow by 256 MiB at
+// most, so that reading a huge file shows as a failure, not as a slow test.
+// The alarm only guards against a hang (a FIFO that waits for a writer).
+::testing::AssertionResult inSmallChild(const std::function<bool()>& check)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return ::testing::AssertionFailure() << "fork failed";
+    if (pid == 0) {
+        ::alarm(60);
+        long pages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(::getpagesize()) + (rlim_t{256} << 20);
+        const rlimit room{limit, limit};
+        if (pages == 0 || ::setrlimit(RLIMIT_AS, &room) != 0)
+            ::_exit(3);
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid)
+        return ::testing::AssertionFailure() << "waitpid failed";
+    if (WIFSIGNALED(status))
+        return ::testing::AssertionFailure() << "killed by signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) != 0)
+        return ::testing::AssertionFailure() << "check failed (" << WEXITSTATUS(status) << ")";
+    return ::testing::AssertionSuccess();
+}
+
+bool refusedAs(const std::string& path, music::Error error, const std::string& reason)
+{
+    const music::LoadResult result = music::loadFile(path);
+    if (!result && result.error() == error && result.reason() == reason)
+        return true;
+    std::fprintf(stderr, "%s: %s\n", path.c_str(),
+                 result ? "loaded" : std::string(result.reason()).c_str());
+    return false;
+}
+
+} // namespace
+
+TEST(MusicDamage, LooksAtWhatAPathNamesBeforeReadingIt)
+{
+    char base[] = "/tmp/brisolde-paths-XXXXXX";
+    ASSERT_NE(::mkdtemp(base), nullptr);
+    const std::string dir = base;
+    const auto make = [&dir](const char* name) {
+        return dir + "/" + name;
+    };
+
+    const std::string fifo = make("x.mid");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string zero = make("zero.mid");
+    ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
+    const std::string folder = make("folder.mid");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string socketPath = make("socket.mid");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    // A link to a piece loads as the piece.
+    const Bytes piece = cat({header(0, 1, 96), track(endOfTrack(96))});
+    const std::string real = make("real.mid");
+    std::ofstream(real, std::ios::binary)
+        .write(reinterpret_cast<const char*>(piece.data()), std::streamsize(piece.size()));
+    const std::string link = make("link.mid");
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    // Sparse files of exactly the limit and one byte more: refused by their size.
+    const auto sparse = [&make](const char* name, off_t size) {
+        const std::string path = make(name);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const bool made = fd >= 0 && ::ftruncate(fd, size) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return made ? path : std::string();
+    };
+    const std::string limit = sparse("limit.mid", off_t{1} << 31);
+    const std::string over = sparse("over.mid", (off_t{1} << 31) + 1);
+    ASSERT_FALSE(limit.empty());
+    ASSERT_FALSE(over.empty());
+
+    using music::Error;
+    EXPECT_TRUE(inSmallChild(
+        [&] { return refusedAs(fifo, Error::NotAFile, "a named pipe (FIFO), not a file"); }));
+    EXPECT_TRUE(
+        inSmallChild([&] { return refusedAs(zero, Error::NotAFile, "a device, not a file"); }));
+    EXPECT_TRUE(
+        inSmallChild([&] { return refusedAs(folder, Error::NotAFile, "a folder, not a file"); }));
+    EXPECT_TRUE(inSmallChild(
+        [&] { return refusedAs(socketPath, Error::NotAFile, "a socket, not a file"); }));
+    EXPECT_TRUE(inSmallChild([&] {
+        return refusedAs(limit, Error::TooLarge,
+                         "the file holds 2147483648 bytes; a MIDI file must be smaller than 2 GiB "
+                         "(2147483648 bytes)");
+    }));
+    EXPECT_TRUE(inSmallChild([&] {
+        return refusedAs(over, Error::TooLarge,
+                         "the file holds 2147483649 bytes; a MIDI file must be smaller than 2 GiB "
+                         "(2147483648 bytes)");
+    }));
+    const music::LoadResult linked = music::loadFile(link);
+    ASSERT_TRUE(linked) << linked.reason();
+    EXPECT_EQ(linked.value()->length(), 768);
+
+    ::close(listener);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(MusicDamage, KeepsEverythingBeforeDamageAndGoesOnWithTheNextTrack)
@@ -136,7 +260,7 @@ TEST(MusicDamage, KeepsEverythingBeforeDamageAndGoesOnWithTheNextTrack)
         const music::Segment& segment = *result.value();
         const Lines all = lines(segment);
         for (std::size_t i = 0; i < all.size(); ++i) {
-            if (segment.events()[i].track() == 0)
+            if (segment.track(segment.events()[i]) == 0)
                 first.push_back(all[i]);
         }
         EXPECT_EQ(first, c.firstTrackEvents) << c.what;

@@ -7,9 +7,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "internal/exactdivider.h"
-
+#include <fcntl.h>
 #include <random>
+#include <unistd.h>
 
 using namespace midibytes;
 using Lines = std::vector<std::string>;
@@ -59,7 +59,7 @@ TEST(MusicLoader, MergesTracksByTimeThenTrackThenFileOrder)
     EXPECT_EQ(result.value()->length(), 1536);
 }
 
-TEST(MusicLoader, MergesLongAndManyTracksInExactTimeOrder)
+TEST(MusicLoader, MergesLongAndManyTracksInExactTimeOrderOnOneThreadAndOnTwo)
 {
     struct Case
     {
@@ -67,10 +67,12 @@ TEST(MusicLoader, MergesLongAndManyTracksInExactTimeOrder)
         int tracks;
         int eventsPerTrack;
     };
-    // Long tracks are merged in batches; with 2100 tracks at 29.97 fps and 255
-    // ticks a frame the ordering key no longer fits 64 bits.
-    for (const Case c : {Case{96, 3, 3000}, Case{960, 40, 300}, Case{0xE3FF, 2100, 2}}) {
-        std::mt19937 random(c.tracks);
+    // Long tracks are merged in rounds; past 255 tracks (127 at 960 per quarter,
+    // where two ticks share a music tick) a track is no longer held in the event
+    // itself; 2100 tracks at 29.97 fps and 255 ticks a frame.
+    for (const Case c :
+         {Case{96, 3, 3000}, Case{960, 40, 300}, Case{960, 300, 400}, Case{0xE3FF, 2100, 2}}) {
+        std::mt19937 random(static_cast<std::mt19937::result_type>(c.tracks));
         Bytes file = header(1, c.tracks, c.division);
         struct Expected
         {
@@ -86,26 +88,49 @@ TEST(MusicLoader, MergesLongAndManyTracksInExactTimeOrder)
                 const auto delta =
                     static_cast<std::uint32_t>(random() % 3 == 0 ? 0 : random() % 50);
                 tick += delta;
-                const Bytes step = cat({varLen(delta), {0xC0, static_cast<std::uint8_t>(i % 128)}});
+                // Now and then a SysEx message in two packets, whose event waits for
+                // the second.
+                const Bytes step =
+                    i % 97 == 5
+                        ? cat({varLen(delta), {0xF0, 0x02, 0x43, 0x10, 0x01, 0xF7, 0x01, 0xF7}})
+                        : cat({varLen(delta), {0xC0, static_cast<std::uint8_t>(i % 128)}});
                 events.insert(events.end(), step.begin(), step.end());
-                expected.push_back({tick, t, i});
+                expected.push_back({tick + (i % 97 == 5 ? 1 : 0), t, i});
+                tick += i % 97 == 5 ? 1 : 0;
             }
             const Bytes chunk = track(cat({events, endOfTrack()}));
             file.insert(file.end(), chunk.begin(), chunk.end());
         }
         std::stable_sort(expected.begin(), expected.end(),
                          [](const Expected& a, const Expected& b) { return a.tick < b.tick; });
-        const music::LoadResult result = load(file);
-        ASSERT_TRUE(result) << result.reason();
-        std::vector<const music::Event*> notes;
-        for (const music::Event& event : result.value()->events()) {
-            if (event.isChannel())
-                notes.push_back(&event);
-        }
-        ASSERT_EQ(notes.size(), expected.size());
-        for (std::size_t i = 0; i < notes.size(); ++i) {
-            ASSERT_EQ(notes[i]->track(), expected[i].track) << c.division << " at " << i;
-            ASSERT_EQ(notes[i]->data1(), expected[i].order % 128) << c.division << " at " << i;
+        Lines first;
+        for (unsigned threads : {1u, 2u}) {
+            SCOPED_TRACE(testing::Message()
+                         << c.division << " " << c.tracks << " tracks, " << threads << " threads");
+            music::LoadOptions options;
+            options.threads = threads;
+            const music::LoadResult result =
+                music::load(std::span<const std::uint8_t>(file.data(), file.size()), options);
+            ASSERT_TRUE(result) << result.reason();
+            const music::Segment& segment = *result.value();
+            std::vector<const music::Event*> notes;
+            for (const music::Event& event : segment.events()) {
+                if (!event.isMeta())
+                    notes.push_back(&event);
+            }
+            ASSERT_EQ(notes.size(), expected.size());
+            for (std::size_t i = 0; i < notes.size(); ++i) {
+                const Expected& want = expected[i];
+                ASSERT_EQ(segment.track(*notes[i]), want.track) << i;
+                if (want.order % 97 == 5)
+                    ASSERT_EQ(segment.bytes(*notes[i]).size(), 4u) << i; // F0 43 10 F7
+                else
+                    ASSERT_EQ(notes[i]->data1(), want.order % 128) << i;
+            }
+            if (threads == 1)
+                first = lines(segment);
+            else
+                EXPECT_EQ(lines(segment), first);
         }
     }
 }
@@ -320,25 +345,62 @@ TEST(MusicTiming, SmpteDivisionFixesRealTimeAndRunsMusicTimeAt120Bpm)
     }
 }
 
-TEST(MusicTiming, ExactDividerMatchesDivision)
+TEST(MusicTiming, MusicTimeIsExactForEveryKindOfDivision)
 {
+    // Positions on the file's clock are divided by the division with a
+    // multiplication: exact for small and odd divisions, SMPTE ones, and ticks
+    // up to the end of music time.
     std::mt19937_64 random(7);
-    for (std::uint32_t divisor : {1u, 2u, 3u, 7u, 96u, 480u, 960u, 32767u, 7650000u, 4294967295u}) {
-        const music::internal::ExactDivider divider(divisor);
-        const std::uint64_t limit = music::internal::ExactDivider::kLimit;
-        for (std::uint64_t n : {std::uint64_t{0}, std::uint64_t{divisor} - 1,
-                                std::uint64_t{divisor}, limit - 1, limit - divisor, limit / 2})
-            ASSERT_EQ(divider.divide(n), n / divisor) << n << " / " << divisor;
-        for (int i = 0; i < 20000; ++i) {
-            const std::uint64_t n = random() % limit;
-            ASSERT_EQ(divider.divide(n), n / divisor) << n << " / " << divisor;
+    for (const std::uint16_t division :
+         {std::uint16_t{1}, std::uint16_t{3}, std::uint16_t{7}, std::uint16_t{96},
+          std::uint16_t{480}, std::uint16_t{960}, std::uint16_t{32767}, std::uint16_t{0xE3FF},
+          std::uint16_t{0xE250}, std::uint16_t{0xE728}}) {
+        const bool smpte = division & 0x8000;
+        // Music ticks per file tick, as a fraction.
+        const std::uint64_t numerator =
+            smpte ? (division == 0xE3FF ? 768 * 2 * 1001 : 768 * 2) : 768;
+        const std::uint64_t denominator =
+            smpte ? (division == 0xE3FF ? 30000u * 255 : (division == 0xE250 ? 30u * 80 : 25u * 40))
+                  : division;
+        const std::uint64_t lastTick = (std::uint64_t{0x7FFFFFFF} * denominator) / numerator;
+        std::vector<std::uint64_t> ticks{0, 1, denominator - 1, denominator, lastTick};
+        for (int i = 0; i < 200; ++i)
+            ticks.push_back(random() % lastTick);
+        std::sort(ticks.begin(), ticks.end());
+        Bytes events;
+        std::uint64_t at = 0;
+        for (const std::uint64_t tick : ticks) {
+            // Deltas of at most 28 bits: long gaps in several steps of meta events.
+            while (tick - at > 0x0FFFFFFF) {
+                const Bytes gap = meta(0x0FFFFFFF, 0x01, {});
+                events.insert(events.end(), gap.begin(), gap.end());
+                at += 0x0FFFFFFF;
+            }
+            const Bytes step = cat({varLen(static_cast<std::uint32_t>(tick - at)), {0xC0, 0x01}});
+            events.insert(events.end(), step.begin(), step.end());
+            at = tick;
+        }
+        const music::LoadResult result =
+            load(cat({header(0, 1, division), track(cat({events, endOfTrack()}))}));
+        ASSERT_TRUE(result) << division << ": " << result.reason();
+        std::vector<music::MusicTime> times;
+        for (const music::Event& event : result.value()->events()) {
+            if (event.isChannel())
+                times.push_back(event.time());
+        }
+        ASSERT_EQ(times.size(), ticks.size()) << division;
+        for (std::size_t i = 0; i < ticks.size(); ++i) {
+            const auto exact =
+                static_cast<music::MusicTime>(ticks[i] * numerator / denominator); // below 2^54
+            ASSERT_EQ(times[i], exact) << division << " tick " << ticks[i];
         }
     }
 }
 
-TEST(MusicLoader, LoadsLargeFilesWhosePagesArePreparedAhead)
+TEST(MusicLoader, LoadsLargeFilesInRoundsWithinEightBytesAnEvent)
 {
-    // Over 4 MB of file: the event buffer's pages are prepared on a second thread.
+    // Over 4 MB of file in one track: many rounds, each handing on what it read
+    // beyond its bound.
     constexpr std::uint32_t kNotes = 1700000;
     Bytes events = {0x00, 0x90, 0x3C, 0x40};
     events.reserve(3 * kNotes + 16);
@@ -354,10 +416,10 @@ TEST(MusicLoader, LoadsLargeFilesWhosePagesArePreparedAhead)
         ASSERT_EQ(segment.events()[i].time(), static_cast<music::MusicTime>(i * 8)) << i;
     EXPECT_EQ(segment.events()[kNotes].data1(), (kNotes - 1) % 128);
     EXPECT_EQ(segment.length(), static_cast<music::MusicTime>(kNotes * 8));
-    EXPECT_LE(segment.memoryUsage(), 12 * segment.events().size() + (2u << 20) + 4096);
+    EXPECT_LE(segment.memoryUsage(), 8 * segment.events().size() + 8192);
 }
 
-TEST(MusicSegment, PacksChannelEventsInTwelveBytesAndMovesItsStartPoint)
+TEST(MusicSegment, PacksChannelEventsInEightBytesAndMovesItsStartPoint)
 {
     Bytes events;
     for (int i = 0; i < 10000; ++i)
@@ -367,7 +429,7 @@ TEST(MusicSegment, PacksChannelEventsInTwelveBytesAndMovesItsStartPoint)
     ASSERT_TRUE(result);
     music::Segment& segment = *result.value();
     ASSERT_EQ(segment.events().size(), 10001u);
-    EXPECT_LE(segment.memoryUsage(), 12 * segment.events().size() + 2048);
+    EXPECT_LE(segment.memoryUsage(), 8 * segment.events().size() + 2048);
 
     EXPECT_EQ(segment.startPoint(), 0);
     EXPECT_TRUE(segment.setStartPoint(500));
@@ -432,10 +494,49 @@ TEST(MusicLoaderCache, KeepsSegmentsByPathUntilReleased)
     EXPECT_EQ(music::errorName(missing.error()), "read-failed");
     EXPECT_NE(missing.reason().find("No such file"), std::string::npos) << missing.reason();
     const music::LoadResult folder = loader.getObject(dir.path().toStdString());
-    EXPECT_EQ(folder.error(), music::Error::ReadFailed);
+    EXPECT_EQ(folder.error(), music::Error::NotAFile);
     const std::string textPath = pathOf("notes.mid");
     ASSERT_TRUE(write(textPath, text("just text")));
     const music::LoadResult notMidi = loader.getObject(textPath);
     EXPECT_EQ(notMidi.error(), music::Error::NotMidi);
     EXPECT_EQ(loader.cachedCount(), 1u);
+}
+
+TEST(MusicLoaderFile, MapsOrReadsTheFileAndKeepsNothingOfIt)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path =
+        QFile::encodeName(dir.filePath(QStringLiteral("piece.mid"))).toStdString();
+    Bytes notes;
+    for (int i = 0; i < 2000; ++i)
+        notes.insert(notes.end(), {0x01, 0x90, static_cast<std::uint8_t>(i % 128), 0x40});
+    const Bytes file = cat({header(1, 2, 96),
+                            track(cat({meta(0, 0x03, text("piano")),
+                                       {0x00, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
+                                       notes,
+                                       endOfTrack()})),
+                            track(cat({notes, meta(0, 0x05, text("la")), endOfTrack()}))});
+    const auto write = [&path](const Bytes& bytes) {
+        return testsupport::writeFile(QFile::decodeName(path.c_str()),
+                                      QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<qsizetype>(bytes.size())));
+    };
+    ASSERT_TRUE(write(file));
+    const Lines expected = eventLines(file);
+
+    // Mapped while it is read: the segment holds its own copy of every byte.
+    const music::LoadResult mapped = music::loadFile(path);
+    ASSERT_TRUE(mapped) << mapped.reason();
+    // Open for writing elsewhere: no lease on it, so it is read, not mapped.
+    const int writer = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const music::LoadResult read = music::loadFile(path);
+    ASSERT_TRUE(read) << read.reason();
+    // The file cut to nothing afterwards changes neither.
+    ASSERT_EQ(::ftruncate(writer, 0), 0);
+    ::close(writer);
+    EXPECT_EQ(lines(*mapped.value()), expected);
+    EXPECT_EQ(lines(*read.value()), expected);
+    EXPECT_EQ(expected[1], "0 0 0 F0 7E 7F 09 01 F7");
 }

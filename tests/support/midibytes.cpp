@@ -100,7 +100,7 @@ std::vector<std::string> lines(const music::Segment& segment)
     for (const music::Event& event : segment.events()) {
         std::string line = std::to_string(event.time()) + ' ' +
                            std::to_string(segment.realTime(event)) + ' ' +
-                           std::to_string(event.track());
+                           std::to_string(segment.track(event));
         char hex[4];
         if (event.isMeta()) {
             std::snprintf(hex, sizeof hex, " %02X", segment.metaType(event));

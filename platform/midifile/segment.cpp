@@ -1,8 +1,10 @@
 #include "segment.h"
 
+#include "internal/eventbuffer.h"
 #include "internal/wide.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
 
 namespace music {
@@ -50,6 +52,11 @@ bool Segment::setStartPoint(MusicTime start) noexcept
     return true;
 }
 
+Segment::~Segment()
+{
+    internal::freeBuffer(m_events);
+}
+
 std::size_t Segment::indexAt(MusicTime time) const noexcept
 {
     const std::span<const Event> all = events();
@@ -59,32 +66,69 @@ std::size_t Segment::indexAt(MusicTime time) const noexcept
     return static_cast<std::size_t>(first - all.begin());
 }
 
+std::size_t Segment::indexOf(const Event& event) const noexcept
+{
+    assert(&event >= m_events && &event < m_events + m_eventCount &&
+           "an event of this segment, not a copy");
+    return static_cast<std::size_t>(&event - m_events);
+}
+
+const Segment::Payload* Segment::payloadOf(const Event& event) const noexcept
+{
+    const auto index = static_cast<std::uint32_t>(indexOf(event));
+    const auto found = std::lower_bound(
+        m_payloads.begin(), m_payloads.end(), index,
+        [](const Payload& payload, std::uint32_t at) { return payload.event < at; });
+    return found != m_payloads.end() && found->event == index ? &*found : nullptr;
+}
+
 MessageBytes Segment::bytes(const Event& event) const noexcept
 {
     MessageBytes result;
     if (event.isChannel()) {
-        result.m_inline = {event.m_status, event.data1(), event.data2()};
+        result.m_inline = {event.m_status, event.m_data1, event.m_data2};
         const std::uint8_t kind = event.m_status & 0xF0;
         result.m_size = (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
         return result;
     }
-    const Payload& payload = m_payloads[event.m_word];
-    result.m_external = m_payloadBytes.data() + payload.offset;
-    result.m_size = payload.size;
+    if (const Payload* payload = payloadOf(event)) {
+        result.m_external = m_payloadBytes.data() + payload->offset;
+        result.m_size = payload->size;
+    }
     return result;
 }
 
 std::uint8_t Segment::metaType(const Event& event) const noexcept
 {
-    return event.isMeta() ? m_payloads[event.m_word].type : 0;
+    if (!event.isMeta())
+        return 0;
+    const Payload* payload = payloadOf(event);
+    return payload ? payload->type : 0;
+}
+
+int Segment::track(const Event& event) const noexcept
+{
+    const unsigned escape = (1u << m_trackBits) - 1;
+    const unsigned inlineTrack = event.m_place & escape;
+    if (inlineTrack != escape)
+        return static_cast<int>(inlineTrack);
+    const auto index = static_cast<std::uint32_t>(indexOf(event));
+    const auto next =
+        std::upper_bound(m_trackRuns.begin(), m_trackRuns.end(), index,
+                         [](std::uint32_t at, const TrackRun& run) { return at < run.event; });
+    return next == m_trackRuns.begin() ? static_cast<int>(escape)
+                                       : static_cast<int>((next - 1)->track);
 }
 
 std::uint64_t Segment::fineTime(const Event& event) const noexcept
 {
-    const std::uint32_t remainder =
-        event.isChannel() ? (event.m_word >> 16) | (std::uint32_t{event.m_remainderHigh} << 16)
-                          : m_payloads[event.m_word].remainder;
-    return static_cast<std::uint64_t>(event.m_time) * m_tempoMap.m_divisor + remainder;
+    // The event lies on the file's tick `offset` after the first tick that
+    // falls on its music tick: ceil(time * divisor / finePerTick).
+    const std::uint64_t divisor = m_tempoMap.m_divisor;
+    const std::uint64_t first =
+        (static_cast<std::uint64_t>(event.m_time) * divisor + m_finePerTick - 1) / m_finePerTick;
+    const unsigned offset = static_cast<unsigned>(event.m_place) >> m_trackBits;
+    return (first + offset) * m_finePerTick;
 }
 
 std::uint64_t Segment::realTime(const Event& event) const noexcept
@@ -95,9 +139,10 @@ std::uint64_t Segment::realTime(const Event& event) const noexcept
 std::size_t Segment::memoryUsage() const noexcept
 {
     std::size_t total = sizeof(*this);
-    total += m_events.capacity() * sizeof(Event);
+    total += m_eventBytes;
     total += m_payloads.capacity() * sizeof(Payload);
     total += m_payloadBytes.capacity();
+    total += m_trackRuns.capacity() * sizeof(TrackRun);
     total += m_tempoMap.m_points.capacity() * sizeof(TempoMap::Point);
     total += m_tempoMap.m_changes.capacity() * sizeof(TempoMap::Change);
     total += m_timeSignatures.capacity() * sizeof(TimeSignature);

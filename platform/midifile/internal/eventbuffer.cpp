@@ -35,10 +35,16 @@ void* allocateBuffer(std::size_t bytes, std::size_t& granted)
     return memory;
 }
 
+std::size_t shrunkBytes(std::size_t bytes) noexcept
+{
+    constexpr std::size_t kPage = 4096;
+    return bytes < 2 * kHugePage ? grantedBytes(bytes) : (bytes + kPage - 1) / kPage * kPage;
+}
+
 void* shrinkBuffer(void* memory, std::size_t bytes, std::size_t& granted)
 {
     // realloc unmaps the tail of a large block instead of copying it.
-    const std::size_t wanted = grantedBytes(bytes);
+    const std::size_t wanted = shrunkBytes(bytes);
     void* smaller = std::realloc(memory, wanted);
     if (!smaller)
         throw std::bad_alloc();

@@ -1,8 +1,8 @@
 // A loaded piece of music: every track's events merged in time order, with the
 // tempo map, time and key signatures and the piece's length, all in music time.
+// Read-only once loaded (but for the start point): any number of threads may
+// read one segment at a time.
 #pragma once
-
-#include "internal/eventbuffer.h"
 
 #include <array>
 #include <cstddef>
@@ -23,37 +23,39 @@ namespace internal {
 class SmfParser;
 }
 
-// One event of a segment, packed into 12 bytes: a channel message keeps its data
-// bytes here, SysEx and meta events keep theirs in the segment (see Segment::bytes).
+// One event of a segment, packed into 8 bytes: a channel message keeps its data
+// bytes here, SysEx and meta events keep theirs in the segment (see
+// Segment::bytes). Its track and its exact position on the file's own clock
+// are also the segment's to tell (Segment::track, Segment::realTime).
 class Event
 {
 public:
     MusicTime time() const noexcept { return m_time; }
-    int track() const noexcept { return m_track; }
     // Channel status byte, 0xF0 for a complete SysEx message, 0xF7 for bytes sent
     // as they are (an escape), 0xFF for a meta event.
     std::uint8_t status() const noexcept { return m_status; }
     bool isChannel() const noexcept { return m_status < 0xF0; }
     bool isSysEx() const noexcept { return m_status == 0xF0 || m_status == 0xF7; }
     bool isMeta() const noexcept { return m_status == 0xFF; }
-    // Data bytes of a channel message; 0 where the message has fewer.
-    std::uint8_t data1() const noexcept { return static_cast<std::uint8_t>(m_word); }
-    std::uint8_t data2() const noexcept { return static_cast<std::uint8_t>(m_word >> 8); }
+    // Data bytes of a channel message; 0 where the message has fewer, and for
+    // other events.
+    std::uint8_t data1() const noexcept { return m_data1; }
+    std::uint8_t data2() const noexcept { return m_data2; }
 
 private:
     friend class Segment;
     friend class internal::SmfParser;
 
-    MusicTime m_time = 0;
-    // Channel message: data1, data2 and the low 16 bits of the rounding remainder;
-    // otherwise the index of the event's payload.
-    std::uint32_t m_word = 0;
-    std::uint16_t m_track = 0;
     std::uint8_t m_status = 0;
-    // High 8 bits of a channel message's rounding remainder.
-    std::uint8_t m_remainderHigh = 0;
+    std::uint8_t m_data1 = 0;
+    std::uint8_t m_data2 = 0;
+    // The file's ticks that fall on one music tick, counted from the first (high
+    // bits), and the track (low bits; all ones where the segment's table of
+    // track runs holds it). Which bits are which is the segment's choice.
+    std::uint8_t m_place = 0;
+    MusicTime m_time = 0;
 };
-static_assert(sizeof(Event) == 12, "a channel event must fit in 12 bytes");
+static_assert(sizeof(Event) == 8, "an event must fit in 8 bytes");
 
 // The bytes of one event: a short channel message is held inline, longer data
 // points into the segment (valid as long as the segment lives).
@@ -131,6 +133,11 @@ private:
 class Segment
 {
 public:
+    Segment() = default;
+    Segment(const Segment&) = delete;
+    Segment& operator=(const Segment&) = delete;
+    ~Segment();
+
     int format() const noexcept { return m_format; }
     int trackCount() const noexcept { return m_trackCount; }
     // The header's division: ticks per quarter note, or negative for SMPTE
@@ -143,15 +150,23 @@ public:
     bool setStartPoint(MusicTime start) noexcept;
     MusicTime startPoint() const noexcept { return m_startPoint; }
 
-    std::span<const Event> events() const noexcept { return {m_events.data(), m_events.size()}; }
+    // Sorted by time; events at the same time by their exact position on the
+    // file's clock, then by track, then as the track holds them.
+    std::span<const Event> events() const noexcept { return {m_events, m_eventCount}; }
     // The index of the first event at or after `time` (events().size() if none):
     // where playing from a start point begins.
     std::size_t indexAt(MusicTime time) const noexcept;
+
+    // What an event tells beyond itself. `event` is one of this segment's
+    // events(), not a copy.
+    //
     // What the event sends: the channel message with its status byte, the SysEx
     // bytes, or for a meta event its data (without type and length).
     MessageBytes bytes(const Event& event) const noexcept;
     // The meta event's type; 0 for other events.
     std::uint8_t metaType(const Event& event) const noexcept;
+    // The track chunk the event comes from, counted from 0.
+    int track(const Event& event) const noexcept;
     // Microseconds from the start to the event, exact to the file's own tick.
     std::uint64_t realTime(const Event& event) const noexcept;
 
@@ -167,13 +182,22 @@ public:
 private:
     friend class internal::SmfParser;
 
+    // The data of a SysEx or meta event, found by the event's index.
     struct Payload
     {
+        std::uint32_t event = 0;
         std::uint32_t offset = 0;
         std::uint32_t size = 0;
-        std::uint32_t remainder = 0;
         std::uint8_t type = 0;
     };
+    // From `event` on, events whose track is not held inline come from `track`.
+    struct TrackRun
+    {
+        std::uint32_t event = 0;
+        std::uint32_t track = 0;
+    };
+    std::size_t indexOf(const Event& event) const noexcept;
+    const Payload* payloadOf(const Event& event) const noexcept;
     std::uint64_t fineTime(const Event& event) const noexcept;
 
     int m_format = 0;
@@ -181,9 +205,17 @@ private:
     int m_division = 0;
     MusicTime m_length = 0;
     MusicTime m_startPoint = 0;
-    internal::PodBuffer<Event> m_events;
+    // How m_place is split: the low m_trackBits bits hold the track.
+    unsigned m_trackBits = 8;
+    // One tick of the file in fine units (see TempoMap).
+    std::uint32_t m_finePerTick = kTicksPerQuarter;
+    // The loader's buffer, handed over: freed by the destructor.
+    Event* m_events = nullptr;
+    std::size_t m_eventCount = 0;
+    std::size_t m_eventBytes = 0;
     std::vector<Payload> m_payloads;
     std::vector<std::uint8_t> m_payloadBytes;
+    std::vector<TrackRun> m_trackRuns;
     TempoMap m_tempoMap;
     std::vector<TimeSignature> m_timeSignatures;
     std::vector<KeySignature> m_keySignatures;

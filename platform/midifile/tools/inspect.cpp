@@ -21,7 +21,7 @@ void printEvent(std::string& line, const music::Segment& segment, const music::E
     static constexpr char kHex[] = "0123456789ABCDEF";
     char head[64];
     std::snprintf(head, sizeof head, "%d %llu %d", event.time(),
-                  static_cast<unsigned long long>(segment.realTime(event)), event.track());
+                  static_cast<unsigned long long>(segment.realTime(event)), segment.track(event));
     line = head;
     const auto appendByte = [&line](std::uint8_t byte) {
         line += ' ';

@@ -17,6 +17,8 @@ void* allocateBuffer(std::size_t bytes, std::size_t& granted);
 // Gives back the end of a buffer in place where the system can; may move it.
 void* shrinkBuffer(void* memory, std::size_t bytes, std::size_t& granted);
 std::size_t grantedBytes(std::size_t bytes) noexcept;
+// What shrinkBuffer leaves of a buffer cut down to `bytes`: whole pages.
+std::size_t shrunkBytes(std::size_t bytes) noexcept;
 void freeBuffer(void* memory) noexcept;
 
 template <typename T> class PodBuffer
@@ -65,11 +67,18 @@ public:
     {
         if (m_size == 0)
             release();
-        else if (grantedBytes(m_size * sizeof(T)) / sizeof(T) < m_capacity) {
+        else if (shrunkBytes(m_size * sizeof(T)) / sizeof(T) < m_capacity) {
             std::size_t granted = 0;
             m_data = static_cast<T*>(shrinkBuffer(m_data, m_size * sizeof(T), granted));
             m_capacity = granted / sizeof(T);
         }
+    }
+    // Hands the memory over to the caller, who frees it with freeBuffer.
+    T* detach() noexcept
+    {
+        m_size = 0;
+        m_capacity = 0;
+        return std::exchange(m_data, nullptr);
     }
     void release() noexcept
     {

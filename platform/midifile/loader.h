@@ -1,5 +1,7 @@
 // Reads Standard MIDI Files (formats 0, 1 and 2) and RIFF MIDI files into segments.
-// Not thread-safe: one loader belongs to one thread (the user-interface thread).
+// The functions may be called from any thread; a large file is read on a second
+// thread of the loader's own while the call lasts. A Loader (the cache) belongs
+// to one thread (the user-interface thread).
 #pragma once
 
 #include "result.h"
@@ -18,12 +20,21 @@ namespace music {
 // that says why the file did not load.
 using LoadResult = Outcome<std::shared_ptr<Segment>>;
 
+struct LoadOptions
+{
+    // How many threads may read: 0 lets the loader choose (two for a large file
+    // where the machine has two cores), 1 keeps to the caller's thread. The
+    // segment is the same whatever the number.
+    unsigned threads = 0;
+};
+
 // Parses a whole file held in memory; the choice of format is made by content.
 // Time and memory grow linearly with the size of `bytes`, whatever they hold.
-LoadResult load(std::span<const std::uint8_t> bytes);
+LoadResult load(std::span<const std::uint8_t> bytes, const LoadOptions& options = {});
 
-// Reads and parses the file at `path`.
-LoadResult loadFile(const std::string& path);
+// Reads and parses the file at `path`: a regular file (or a link to one) under
+// the size limit, looked at before anything is read from it.
+LoadResult loadFile(const std::string& path, const LoadOptions& options = {});
 
 // Keeps loaded segments by path, so that asking twice for a file hands out the
 // same segment until it is released.

@@ -1,0 +1,1446 @@
+#include "smfparser.h"
+
+#include "crashstack.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <new>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+
+namespace music::internal {
+
+namespace {
+
+constexpr std::uint64_t kMaxMusicTime =
+    static_cast<std::uint64_t>(std::numeric_limits<MusicTime>::max());
+constexpr std::uint64_t kExhausted = ~std::uint64_t{0};
+// Files from this size on are read on two threads where the machine has them.
+constexpr std::size_t kThreadedBytes = std::size_t{1} << 20;
+// Rounds merge no more than this many events at a time (2 MiB of events), so
+// that what they read is still in the cache when it is merged; small files go
+// in about eight rounds.
+constexpr std::size_t kMaxRoundEvents = std::size_t{1} << 18;
+constexpr std::size_t kMinRoundEvents = 64;
+// A round smaller than this is merged by one thread.
+constexpr std::size_t kMinSplitEvents = 256;
+// Pending payloads of a track are numbered in two data bytes.
+constexpr std::size_t kMaxPending = 0xFFFE; // a step may add two more, and the end one
+// Pages read to the end are given back in steps of at least this much, and of
+// 1/256 of the tracks' bytes: each step interrupts the other thread.
+constexpr std::size_t kReleaseStep = std::size_t{256} << 10;
+
+std::uint32_t readBig32(const std::uint8_t* p) noexcept
+{
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
+std::uint16_t readBig16(const std::uint8_t* p) noexcept
+{
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+std::uint32_t readLittle32(const std::uint8_t* p) noexcept
+{
+    return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) |
+           p[0];
+}
+
+bool hasId(const std::uint8_t* p, const char* id) noexcept
+{
+    return std::memcmp(p, id, 4) == 0;
+}
+
+std::string hexByte(std::uint8_t byte)
+{
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", byte);
+    return text;
+}
+
+// A chunk id as text for messages, with unprintable bytes as '?'.
+std::string idText(const std::uint8_t* p)
+{
+    std::string text(4, '?');
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] >= 0x20 && p[i] < 0x7F)
+            text[static_cast<std::size_t>(i)] = static_cast<char>(p[i]);
+    }
+    return text;
+}
+
+bool isChunkId(const std::uint8_t* p) noexcept
+{
+    return std::all_of(p, p + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; });
+}
+
+enum class VarLen
+{
+    Ok,
+    Truncated,
+    TooLong
+};
+
+// A variable-length number: at most 4 bytes of 7 bits, the last without bit 7.
+VarLen readVarLen(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t& value) noexcept
+{
+    std::uint32_t result = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (p == end)
+            return VarLen::Truncated;
+        const std::uint8_t byte = *p++;
+        result = (result << 7) | (byte & 0x7Fu);
+        if (byte < 0x80) {
+            value = result;
+            return VarLen::Ok;
+        }
+    }
+    return VarLen::TooLong;
+}
+
+constexpr const char* kCutOff = "event cut off by the end of the track";
+
+const char* varLenProblem(VarLen status) noexcept
+{
+    return status == VarLen::TooLong ? "variable-length number longer than 4 bytes" : kCutOff;
+}
+
+// Data bytes that follow a system common or real-time status byte, or -1 for
+// the undefined ones.
+int systemMessageLength(std::uint8_t status) noexcept
+{
+    switch (status) {
+    case 0xF1:
+    case 0xF3:
+        return 1;
+    case 0xF2:
+        return 2;
+    case 0xF6:
+    case 0xF8:
+    case 0xFA:
+    case 0xFB:
+    case 0xFC:
+    case 0xFE:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+void relax() noexcept
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Waits until `value` differs from `old`: a short spin (the other thread is
+// usually about to finish), then sleeping in the kernel.
+template <typename T> T awaitChange(const std::atomic<T>& value, T old) noexcept
+{
+    for (int i = 0; i < 20000; ++i) {
+        const T now = value.load(std::memory_order_acquire);
+        if (now != old)
+            return now;
+        relax();
+    }
+    value.wait(old, std::memory_order_acquire);
+    return value.load(std::memory_order_acquire);
+}
+
+} // namespace
+
+// The second thread of a parse, and the hand-over between the two: the caller
+// starts a piece of work on both, does its own share and waits for the other.
+class SmfParser::Crew
+{
+public:
+    using Work = Phase;
+
+    explicit Crew(SmfParser& parser)
+        : m_parser(parser), m_thread([this] {
+              crashstack::prepareThisThread();
+              loop();
+          })
+    {
+    }
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+    ~Crew()
+    {
+        start(Work::Stop);
+        m_thread.join();
+    }
+
+    // Does `work` on both threads; returns when both are done. Rethrows what
+    // either threw.
+    void run(Work work)
+    {
+        m_nextTrack.store(0, std::memory_order_relaxed);
+        start(work);
+        std::exception_ptr mine;
+        try {
+            m_parser.doShare(work, 0);
+        } catch (...) {
+            mine = std::current_exception();
+        }
+        std::uint32_t done = m_done.load(std::memory_order_acquire);
+        while (done != m_phase.load(std::memory_order_relaxed))
+            done = awaitChange(m_done, done);
+        if (mine)
+            std::rethrow_exception(mine);
+        if (m_error)
+            std::rethrow_exception(std::exchange(m_error, nullptr));
+    }
+
+    // The next track for a thread to read, shared out as the threads ask.
+    std::size_t nextTrack() noexcept { return m_nextTrack.fetch_add(1, std::memory_order_relaxed); }
+
+private:
+    void start(Work work)
+    {
+        m_work = work;
+        m_phase.fetch_add(1, std::memory_order_release);
+        m_phase.notify_one();
+    }
+
+    void loop()
+    {
+        std::uint32_t seen = 0;
+        for (;;) {
+            seen = awaitChange(m_phase, seen);
+            if (m_work == Work::Stop)
+                return;
+            try {
+                m_parser.doShare(m_work, 1);
+            } catch (...) {
+                m_error = std::current_exception();
+            }
+            m_done.store(seen, std::memory_order_release);
+            m_done.notify_one();
+        }
+    }
+
+    SmfParser& m_parser;
+    Work m_work = Work::Stop;
+    std::exception_ptr m_error;
+    std::atomic<std::size_t> m_nextTrack{0};
+    std::atomic<std::uint32_t> m_phase{0};
+    std::atomic<std::uint32_t> m_done{0};
+    std::thread m_thread; // last: it starts at once and uses the members above
+};
+
+SmfParser::SmfParser(std::span<const std::uint8_t> file, const ParseOptions& options)
+    : m_file(file), m_options(options), m_segment(std::make_shared<Segment>())
+{
+}
+
+SmfParser::~SmfParser() = default;
+
+LoadResult SmfParser::parse(std::span<const std::uint8_t> file, const ParseOptions& options)
+{
+    try {
+        return parseOrThrow(file, options);
+    } catch (const std::bad_alloc&) {
+        return Status::failure(Error::TooLarge, "not enough memory to load a file of " +
+                                                    std::to_string(file.size()) + " bytes");
+    }
+}
+
+std::string SmfParser::tooLargeReason(std::uint64_t size)
+{
+    return "the file holds " + std::to_string(size) + " bytes; a MIDI file must be smaller than " +
+           "2 GiB (" + std::to_string(kMaxFileSize) + " bytes)";
+}
+
+LoadResult SmfParser::parseOrThrow(std::span<const std::uint8_t> file, const ParseOptions& options)
+{
+    SmfParser parser(file, options);
+    if (file.size() >= kMaxFileSize)
+        return parser.fail(Error::TooLarge, tooLargeReason(file.size()));
+    if (file.empty())
+        return parser.fail(Error::NotMidi, "the file is empty");
+    if (file.size() >= 4 && hasId(file.data(), "RIFF"))
+        return parser.parseRiff();
+    if (file.size() >= 4 && hasId(file.data(), "MThd"))
+        return parser.parseSmf(0, file.size());
+    if (file.size() >= 8 && std::memcmp(file.data(), "SMF2CLIP", 8) == 0)
+        return parser.fail(Error::NotMidi, "a MIDI 2.0 clip file, not a Standard MIDI File");
+    return parser.fail(Error::NotMidi,
+                       "not a MIDI file: it begins with neither \"MThd\" nor \"RIFF\"");
+}
+
+LoadResult SmfParser::fail(Error error, std::string reason)
+{
+    return Status::failure(error, std::move(reason));
+}
+
+bool SmfParser::keepWarning(Track& track) noexcept
+{
+    // Checked before a warning that may repeat all over a file is even written.
+    if (track.warnings.size() < m_warningsPerTrack)
+        return true;
+    ++track.suppressedWarnings;
+    return false;
+}
+
+void SmfParser::warn(std::string text)
+{
+    if (m_segment->m_warnings.size() < kMaxWarnings)
+        m_segment->m_warnings.push_back(std::move(text));
+    else
+        ++m_suppressedWarnings;
+}
+
+void SmfParser::warn(Track& track, std::string text)
+{
+    if (keepWarning(track))
+        track.warnings.push_back(std::move(text));
+}
+
+void SmfParser::warnAt(Track& track, const std::uint8_t* at, const std::string& text)
+{
+    if (keepWarning(track)) {
+        track.warnings.push_back("track " + std::to_string(track.index) + " at byte " +
+                                 std::to_string(offsetOf(at)) + ": " + text);
+    }
+}
+
+LoadResult SmfParser::parseRiff()
+{
+    const std::size_t size = m_file.size();
+    const std::uint8_t* p = m_file.data();
+    if (size < 12)
+        return fail(Error::NotMidi, "a RIFF file cut short before its form type");
+    if (!hasId(p + 8, "RMID")) {
+        return fail(Error::NotMidi,
+                    "a RIFF file of form \"" + idText(p + 8) + "\", not a RIFF MIDI file");
+    }
+    // The RIFF size is often wrong in real files: walk the chunks to the file's end.
+    std::uint64_t offset = 12;
+    while (offset < size && size - offset >= 8) {
+        const std::uint32_t length = readLittle32(p + offset + 4);
+        if (hasId(p + offset, "data")) {
+            const std::uint64_t begin = offset + 8;
+            std::uint64_t end = begin + length;
+            if (end > size) {
+                warn("RIFF data chunk declares " + std::to_string(length) + " bytes but only " +
+                     std::to_string(size - begin) + " remain");
+                end = size;
+            }
+            if (end - begin < 4 || !hasId(p + begin, "MThd")) {
+                return fail(Error::InvalidHeader,
+                            "the RIFF data chunk does not begin with \"MThd\"");
+            }
+            return parseSmf(static_cast<std::size_t>(begin), static_cast<std::size_t>(end));
+        }
+        offset += std::uint64_t{8} + length + (length & 1u); // chunks are padded to even sizes
+    }
+    return fail(Error::NotMidi, "a RIFF MIDI file without a \"data\" chunk");
+}
+
+bool SmfParser::setDivision(std::uint16_t division, std::string& reason)
+{
+    if (division == 0) {
+        reason = "invalid header: the division is 0";
+        return false;
+    }
+    if ((division & 0x8000) == 0) {
+        m_divisor = division;
+        m_finePerTick = kTicksPerQuarter;
+    } else {
+        // SMPTE: real time is fixed by the frame rate; music time runs at 120 beats
+        // per minute. One tick is fpsDenominator / (fps * ticksPerFrame) seconds.
+        const int frames = -static_cast<int>(static_cast<std::int8_t>(division >> 8));
+        const std::uint32_t ticksPerFrame = division & 0xFFu;
+        std::uint32_t fpsNumerator = 0;
+        std::uint32_t fpsDenominator = 1;
+        switch (frames) {
+        case 24:
+        case 25:
+        case 30:
+            fpsNumerator = static_cast<std::uint32_t>(frames);
+            break;
+        case 29: // drop-frame: 30000/1001 frames per second
+            fpsNumerator = 30000;
+            fpsDenominator = 1001;
+            break;
+        default:
+            reason = "invalid header: SMPTE division with " + std::to_string(frames) +
+                     " frames per second";
+            return false;
+        }
+        if (ticksPerFrame == 0) {
+            reason = "invalid header: SMPTE division with 0 ticks per frame";
+            return false;
+        }
+        m_smpte = true;
+        m_divisor = fpsNumerator * ticksPerFrame;
+        m_finePerTick = kTicksPerQuarter * 2 * fpsDenominator;
+    }
+    m_divider = ExactDivider(m_divisor);
+    return true;
+}
+
+LoadResult SmfParser::parseSmf(std::size_t begin, std::size_t end)
+{
+    const std::uint8_t* p = m_file.data();
+    if (end - begin < 14)
+        return fail(Error::InvalidHeader, "invalid header: the header chunk is cut short");
+    const std::uint32_t headerLength = readBig32(p + begin + 4);
+    if (headerLength < 6) {
+        return fail(Error::InvalidHeader, "invalid header: header length " +
+                                              std::to_string(headerLength) + " is below 6");
+    }
+    const int format = readBig16(p + begin + 8);
+    const int declaredTracks = readBig16(p + begin + 10);
+    const std::uint16_t division = readBig16(p + begin + 12);
+    if (format > 2) {
+        return fail(Error::InvalidHeader,
+                    "invalid header: unknown format " + std::to_string(format));
+    }
+    std::string reason;
+    if (!setDivision(division, reason))
+        return fail(Error::InvalidHeader, reason);
+
+    Segment& segment = *m_segment;
+    segment.m_format = format;
+    segment.m_division = static_cast<std::int16_t>(division);
+    m_format = format;
+    std::uint64_t offset = std::uint64_t{begin} + 8 + headerLength;
+    while (offset < end && end - offset >= 8) {
+        const std::uint8_t* chunk = p + offset;
+        const std::uint32_t length = readBig32(chunk + 4);
+        const std::uint64_t chunkEnd = offset + 8 + length;
+        if (hasId(chunk, "MTrk")) {
+            if (m_tracks.size() == std::numeric_limits<std::uint16_t>::max()) {
+                warn("more than 65535 track chunks; the rest are ignored");
+                break;
+            }
+            std::size_t dataEnd = end;
+            if (chunkEnd > end) {
+                warn("track " + std::to_string(m_tracks.size()) + ": the chunk declares " +
+                     std::to_string(length) + " bytes but only " +
+                     std::to_string(end - offset - 8) + " remain in the file");
+            } else {
+                dataEnd = static_cast<std::size_t>(chunkEnd);
+            }
+            Track& track = m_tracks.emplace_back();
+            track.index = static_cast<std::uint16_t>(m_tracks.size() - 1);
+            track.chunk = track.p = track.released = chunk + 8;
+            track.end = p + dataEnd;
+        } else if (!isChunkId(chunk)) {
+            // Not a chunk: a damaged length led here. Go on with the next track chunk.
+            const std::uint8_t* from = chunk + 1;
+            const std::uint8_t* next = static_cast<const std::uint8_t*>(
+                memmem(from, static_cast<std::size_t>(p + end - from), "MTrk", 4));
+            if (!next) {
+                warn(std::to_string(end - offset) + " bytes at byte " + std::to_string(offset) +
+                     " are no chunk; ignored");
+                offset = end;
+                break;
+            }
+            warn(std::to_string(next - chunk) + " bytes at byte " + std::to_string(offset) +
+                 " are no chunk; skipped to the next track chunk");
+            offset = offsetOf(next);
+            continue;
+        }
+        // Unknown chunks are skipped whole.
+        offset = chunkEnd;
+    }
+    if (offset < end)
+        warn(std::to_string(end - offset) + " stray bytes at the end of the file ignored");
+
+    const int tracks = static_cast<int>(m_tracks.size());
+    if (tracks == 0) {
+        std::string missing =
+            "no track chunk (the header declares " + std::to_string(declaredTracks) + ")";
+        if (headerLength != 6)
+            missing += "; the header length " + std::to_string(headerLength) + " may be wrong";
+        return fail(Error::NoTracks, missing);
+    }
+    if (declaredTracks != tracks) {
+        warn("the header declares " + std::to_string(declaredTracks) + " tracks, the file holds " +
+             std::to_string(tracks));
+    }
+    if (format == 0 && tracks > 1)
+        warn("a format 0 file with " + std::to_string(tracks) + " tracks; they play together");
+    segment.m_trackCount = tracks;
+
+    readAndMerge();
+    finish();
+    return std::move(m_segment);
+}
+
+std::uint64_t SmfParser::musicTimeOf(std::uint64_t fine) const noexcept
+{
+    return fine < ExactDivider::kLimit ? m_divider.divide(fine) : kMaxMusicTime + 1;
+}
+
+void SmfParser::readAndMerge()
+{
+    std::size_t trackBytes = 0;
+    for (const Track& track : m_tracks)
+        trackBytes += static_cast<std::size_t>(track.end - track.p);
+
+    // Event::m_place: the file's ticks within a music tick take the high bits
+    // (none where the file's clock is no finer than music time), the track the rest.
+    const std::uint64_t ticksPerMusicTick = (m_divisor - 1) / m_finePerTick;
+    unsigned offsetBits = 0;
+    while ((std::uint64_t{1} << offsetBits) <= ticksPerMusicTick)
+        ++offsetBits;
+    m_trackBits = 8 - offsetBits;
+    m_segment->m_trackBits = m_trackBits;
+    m_segment->m_finePerTick = m_finePerTick;
+    m_tickDivider = ExactDivider(m_finePerTick);
+    const unsigned escape = (1u << m_trackBits) - 1;
+    for (Track& track : m_tracks)
+        track.place = static_cast<std::uint8_t>(std::min<unsigned>(track.index, escape));
+    m_warningsPerTrack =
+        std::clamp<std::size_t>(8192 / m_tracks.size(), std::size_t{1}, kMaxWarnings);
+
+    // Every event takes at least two bytes of the file, so this never grows; the
+    // pages are only touched as events arrive.
+    m_out.reserve(trackBytes / 2 + 1);
+    m_roundEvents = std::clamp(trackBytes / 24, kMinRoundEvents, kMaxRoundEvents);
+    m_releaseStep = std::max(kReleaseStep, trackBytes / 256);
+    const std::size_t room = std::max<std::size_t>(64, 2 * m_roundEvents / m_tracks.size());
+    for (Track& track : m_tracks) {
+        track.room = room;
+        track.started = m_format != 2 || track.index == 0;
+        m_active.push_back(track.index);
+    }
+    m_step = kTicksPerQuarter;
+    m_bound = m_step;
+
+    // A second thread pays where tracks can be read side by side: not for one
+    // track that holds nearly everything, nor for format 2's one after another.
+    std::size_t largest = 0;
+    for (const Track& track : m_tracks)
+        largest = std::max(largest, static_cast<std::size_t>(track.end - track.p));
+    const bool shared = m_format != 2 && largest < trackBytes / 4 * 3;
+    unsigned threads = shared ? m_options.threads : 1;
+    if (threads == 0)
+        threads = trackBytes >= kThreadedBytes && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    std::unique_ptr<Crew> crew;
+    if (threads >= 2) {
+        try {
+            crew = std::make_unique<Crew>(*this);
+        } catch (const std::system_error&) {
+            // No second thread: one does it all.
+        }
+    }
+    m_crew = crew.get();
+
+    while (!m_active.empty()) {
+        // Format 2 plays its tracks one after another: one thread reads them in turn.
+        if (m_crew && m_format != 2)
+            m_crew->run(Phase::Read);
+        else
+            doShare(Phase::Read, 0);
+        planRound();
+        if (m_crew && m_firstShare < m_roundTotal) {
+            m_crew->run(Phase::Merge);
+        } else {
+            doShare(Phase::Merge, 0);
+        }
+        finishRound();
+    }
+    m_crew = nullptr;
+}
+
+void SmfParser::doShare(Phase phase, unsigned share)
+{
+    if (phase == Phase::Read) {
+        if (!m_crew || m_format == 2) {
+            for (std::uint32_t index : m_active)
+                readRound(m_tracks[index]);
+            return;
+        }
+        for (std::size_t i = m_crew->nextTrack(); i < m_active.size(); i = m_crew->nextTrack())
+            readRound(m_tracks[m_active[i]]);
+        return;
+    }
+    if (phase == Phase::Merge) {
+        const std::size_t at = m_out.size() + (share == 0 ? 0 : m_firstShare);
+        mergeTracks(m_active, share == 0, at, m_extras[share]);
+    }
+}
+
+void SmfParser::readRound(Track& track)
+{
+    // What the last round merged goes; what it left stays first in line.
+    if (track.take > 0) {
+        Event* events = track.events.data();
+        const std::size_t left = track.events.size() - track.take;
+        std::size_t merged = track.pending.size();
+        for (std::size_t i = track.take; i < track.events.size(); ++i) {
+            if (!events[i].isChannel()) {
+                merged = pendingIndexOf(events[i]);
+                break;
+            }
+        }
+        std::memmove(static_cast<void*>(events), events + track.take, left * sizeof(Event));
+        track.events.resizeForOverwrite(left);
+        track.take = 0;
+        if (merged > 0) {
+            track.pending.erase(track.pending.begin(),
+                                track.pending.begin() + static_cast<std::ptrdiff_t>(merged));
+            for (std::size_t i = 0; i < left; ++i) {
+                if (!events[i].isChannel())
+                    setPendingIndex(events[i], pendingIndexOf(events[i]) - merged);
+            }
+        }
+    }
+    if (m_format == 2 && !track.started) {
+        const Track& before = m_tracks[track.index - 1u];
+        if (!before.finished)
+            return;
+        track.started = true;
+        track.fine = before.fine;
+    }
+    if (!track.finished) {
+        track.full = false;
+        if (m_divisor > m_finePerTick)
+            readEvents<true>(track);
+        else
+            readEvents<false>(track);
+        releaseRead(track);
+    }
+    // An end mark after the events, later than any: the merge stops on it.
+    track.events.reserve(track.events.size() + 1);
+    track.events.data()[track.events.size()] = makeEvent(~std::uint64_t{0});
+}
+
+void SmfParser::releaseRead(Track& track)
+{
+    // Only whole pages of this track's own bytes: the pages at its edges may
+    // hold bytes of other chunks that are yet to be read.
+    if (!m_options.releaseRead)
+        return;
+    static const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const auto address = [](const std::uint8_t* at) {
+        return reinterpret_cast<std::uintptr_t>(at);
+    };
+    const std::uintptr_t from = (address(track.released) + page - 1) / page * page;
+    const std::uintptr_t to =
+        (track.finished ? address(track.end) : address(track.p)) / page * page;
+    if (to <= from || (to - from < m_releaseStep && !track.finished))
+        return;
+    // Advice only: where it fails, the pages just stay.
+    ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    track.released = reinterpret_cast<const std::uint8_t*>(to);
+}
+
+template <bool kFinerThanMusicTime>
+SmfParser::Scan SmfParser::scanChannelEvents(Scan scan, const std::uint8_t* end, const Event* stop,
+                                             std::uint64_t boundFine,
+                                             std::uint64_t place) const noexcept
+{
+    // Nearly every event of a file: a short delta and a channel message. Anything
+    // else (and anything wrong) is left where it begins, for the careful reading.
+    const std::uint64_t finePerTick = m_finePerTick;
+    const std::uint64_t divisor = m_divisor;
+    const ExactDivider divider = m_divider;
+    const ExactDivider tickDivider = m_tickDivider;
+    const unsigned trackBits = m_trackBits;
+    const std::uint8_t* p = scan.p;
+    std::uint64_t fine = scan.fine;
+    Event* next = scan.next;
+    std::uint32_t running = scan.running;
+    for (;;) {
+        // An event read here takes at most five bytes: so many events can be read
+        // before the end of the track needs a look.
+        const std::ptrdiff_t budget = std::min<std::ptrdiff_t>(stop - next, (end - p) / 5 - 1);
+        if (budget <= 0)
+            break;
+        const Event* const last = next + budget;
+        while (next < last && fine < boundFine) {
+            const std::uint8_t* q = p;
+            std::uint32_t delta = *q++;
+            if (delta >= 0x80) {
+                if (*q >= 0x80)
+                    break;
+                delta = ((delta & 0x7F) << 7) | *q++;
+            }
+            std::uint32_t status = *q;
+            if (status >= 0x80)
+                ++q;
+            else
+                status = running;
+            if (status - 0x80 >= 0x70) // no running status, or not a channel message
+                break;
+            // Two data bytes but after program change and channel pressure. A
+            // branch, not arithmetic: where the next event begins must not wait
+            // for this status byte to be read.
+            const std::uint32_t data1 = q[0];
+            std::uint32_t data2 = 0;
+            if ((status & 0xE0) != 0xC0) [[likely]] {
+                data2 = q[1];
+                q += 2;
+            } else {
+                q += 1;
+            }
+            if ((data1 | data2) & 0x80)
+                break;
+            const std::uint64_t at = fine + delta * finePerTick;
+            const std::uint64_t time = divider.divide(at);
+            if (time > kMaxMusicTime)
+                break;
+            std::uint64_t eventPlace = place;
+            if constexpr (kFinerThanMusicTime)
+                eventPlace |= tickDivider.divide(at - time * divisor) << trackBits;
+            *next++ = makeEvent(status | (data1 << 8) | (data2 << 16) | (eventPlace << 24) |
+                                (time << 32));
+            p = q;
+            fine = at;
+            running = status;
+        }
+        if (next < last)
+            break;
+    }
+    return {p, fine, next, running};
+}
+
+template <bool kFinerThanMusicTime> void SmfParser::readEvents(Track& track)
+{
+    const std::uint32_t finePerTick = m_finePerTick;
+    const std::uint32_t divisor = m_divisor;
+    const ExactDivider divider = m_divider;
+    const ExactDivider tickDivider = m_tickDivider;
+    const unsigned trackBits = m_trackBits;
+    const std::uint64_t place = track.place;
+    const std::uint64_t boundFine = std::min(m_bound, kMaxMusicTime + 1) * divisor;
+    PodBuffer<Event>& out = track.events;
+    const std::uint8_t* p = track.p;
+    const std::uint8_t* const end = track.end;
+    std::uint64_t fine = track.fine;
+    std::uint64_t lastFine = fine;
+    std::uint8_t running = track.running;
+    bool sysExOpen = track.sysExOpen;
+    bool ended = false;
+    Problem problem;
+
+    // Channel events, nearly all of a file, are written straight through `next`;
+    // the helpers for the rest write through pushPayload, so the buffer's size is
+    // brought up to date before them and `next` taken up again after.
+    out.reserve(track.room);
+    Event* next = out.data() + out.size();
+    Event* stop = out.data() + std::max(track.room, out.size());
+
+    while (p < end) {
+        if (!sysExOpen) {
+            const Scan scan = scanChannelEvents<kFinerThanMusicTime>({p, fine, next, running}, end,
+                                                                     stop, boundFine, place);
+            p = scan.p;
+            fine = lastFine = scan.fine;
+            next = scan.next;
+            running = static_cast<std::uint8_t>(scan.running);
+            if (p >= end)
+                break;
+        }
+        if (next >= stop) [[unlikely]] {
+            track.full = true;
+            break;
+        }
+        // Up to the bound, and on until an open SysEx message is closed: its event
+        // takes the time of its last packet.
+        if (lastFine >= boundFine && !sysExOpen) [[unlikely]]
+            break;
+        const std::uint8_t* eventStart = p;
+        std::uint32_t delta = *p;
+        if (delta < 0x80) {
+            ++p;
+        } else if (VarLen status = readVarLen(p, end, delta); status != VarLen::Ok) {
+            problem = {eventStart, varLenProblem(status)};
+            break;
+        }
+        fine += std::uint64_t{delta} * finePerTick;
+        const std::uint64_t time =
+            fine < ExactDivider::kLimit ? divider.divide(fine) : kMaxMusicTime + 1;
+        if (time > kMaxMusicTime) [[unlikely]] {
+            problem = {eventStart, "event time beyond the range of music time"};
+            break;
+        }
+        if (p == end) [[unlikely]] {
+            problem = {eventStart, kCutOff};
+            break;
+        }
+
+        std::uint8_t status = *p;
+        if (status < 0x80) {
+            if (running == 0) [[unlikely]] {
+                problem = {p, "data byte " + hexByte(status) + " with no running status"};
+                break;
+            }
+            status = running;
+        } else {
+            ++p;
+        }
+
+        if (status < 0xF0) [[likely]] {
+            const std::uint8_t kind = status & 0xF0;
+            const std::ptrdiff_t need = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
+            if (end - p < need) [[unlikely]] {
+                problem = {eventStart, kCutOff};
+                break;
+            }
+            const std::uint32_t data1 = p[0];
+            const std::uint32_t data2 = need == 2 ? p[1] : 0;
+            if ((data1 | data2) & 0x80) [[unlikely]] {
+                problem = {eventStart, "status byte inside a channel message"};
+                break;
+            }
+            p += need;
+            running = status;
+            if (sysExOpen) [[unlikely]] {
+                out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
+                closeSysEx(track, true);
+                sysExOpen = false;
+                out.reserve(out.size() + 1);
+                next = out.data() + out.size();
+                stop = out.data() + std::max(track.room, out.size());
+            }
+            std::uint64_t eventPlace = place;
+            if constexpr (kFinerThanMusicTime) {
+                // The file's ticks before this one on the same music tick.
+                eventPlace |= tickDivider.divide(fine - time * divisor) << trackBits;
+            }
+            *next++ = makeEvent(status | (data1 << 8) | (data2 << 16) | (eventPlace << 24) |
+                                (time << 32));
+            lastFine = fine;
+            continue;
+        }
+
+        // The rest is rare: meta events, SysEx, and system messages that have no
+        // place in a file.
+        out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
+        Step step = Step::Next;
+        if (status == 0xFF)
+            step = readMeta(track, eventStart, p, fine, problem);
+        else if (status == 0xF0 || status == 0xF7)
+            step = readSysEx(track, status, eventStart, p, fine, problem);
+        else
+            step = readSystemMessage(track, status, eventStart, p, problem);
+        sysExOpen = track.sysExOpen;
+        next = out.data() + out.size();
+        stop = out.data() + std::max(track.room, out.size());
+        if (step == Step::Broken)
+            break;
+        lastFine = fine;
+        if (step == Step::Ended) {
+            ended = true;
+            break;
+        }
+        if (track.pending.size() >= kMaxPending) {
+            track.full = true;
+            break;
+        }
+    }
+
+    out.resizeForOverwrite(static_cast<std::size_t>(next - out.data()));
+    track.p = p;
+    track.running = running;
+    if (ended || problem.at || p >= end) {
+        track.ended = ended;
+        track.fine = ended ? fine : lastFine;
+        finishTrack(track, problem);
+    } else {
+        track.fine = lastFine;
+    }
+}
+
+bool SmfParser::readLength(const std::uint8_t*& p, const std::uint8_t* end,
+                           const std::uint8_t* eventStart, std::uint32_t& length, Problem& problem)
+{
+    if (VarLen read = readVarLen(p, end, length); read != VarLen::Ok) {
+        problem = {eventStart, varLenProblem(read)};
+        return false;
+    }
+    if (static_cast<std::uint64_t>(end - p) < length) {
+        problem = {eventStart, kCutOff};
+        return false;
+    }
+    return true;
+}
+
+SmfParser::Step SmfParser::readSysEx(Track& track, std::uint8_t status,
+                                     const std::uint8_t* eventStart, const std::uint8_t*& p,
+                                     std::uint64_t fine, Problem& problem)
+{
+    std::uint32_t length = 0;
+    if (!readLength(p, track.end, eventStart, length, problem))
+        return Step::Broken;
+    const std::uint8_t* data = p;
+    p += length;
+    const bool closed = length > 0 && data[length - 1] == 0xF7;
+
+    if (status == 0xF7 && track.sysExOpen) {
+        // A further packet of a divided SysEx message.
+        track.sysEx.insert(track.sysEx.end(), data, data + length);
+        track.sysExFine = fine;
+        if (closed)
+            closeSysEx(track, false);
+        return Step::Next;
+    }
+    closeSysEx(track, true);
+    if (status == 0xF7) {
+        // An escape: bytes sent as they are.
+        if (length > 0)
+            pushPayload(track, fine, 0xF7, 0, data, length);
+    } else if (closed) {
+        // The usual case, the whole message at once: store F0 and the data.
+        pushPayload(track, fine, 0xF0, 0, data, length, true);
+    } else {
+        track.sysEx.assign(1, 0xF0);
+        track.sysEx.insert(track.sysEx.end(), data, data + length);
+        track.sysExOpen = true;
+        track.sysExFine = fine;
+        track.sysExAt = eventStart;
+    }
+    return Step::Next;
+}
+
+SmfParser::Step SmfParser::readMeta(Track& track, const std::uint8_t* eventStart,
+                                    const std::uint8_t*& p, std::uint64_t fine, Problem& problem)
+{
+    if (p == track.end) {
+        problem = {eventStart, kCutOff};
+        return Step::Broken;
+    }
+    const std::uint8_t type = *p++;
+    std::uint32_t length = 0;
+    if (!readLength(p, track.end, eventStart, length, problem))
+        return Step::Broken;
+    const std::uint8_t* data = p;
+    p += length;
+    closeSysEx(track, true);
+
+    const auto ignored = [&](const char* what) {
+        warnAt(track, eventStart,
+               std::string(what) + " with " + std::to_string(length) + " data bytes ignored");
+    };
+    switch (type) {
+    case 0x2F: // end of track
+        pushPayload(track, fine, 0xFF, type, data, length);
+        return Step::Ended;
+    case 0x51: // tempo
+        if (length < 3) {
+            ignored("tempo event");
+        } else if (const std::uint32_t tempo =
+                       (std::uint32_t{data[0]} << 16) | (std::uint32_t{data[1]} << 8) | data[2];
+                   tempo == 0) {
+            warnAt(track, eventStart, "tempo 0 ignored");
+        } else {
+            pushPayload(track, fine, 0xFF, type, data, length);
+            // SMPTE files keep their fixed real time whatever the tempo says.
+            if (!m_smpte)
+                track.tempos.push_back({fine, tempo, track.index});
+        }
+        break;
+    case 0x58: // time signature
+        if (length < 4) {
+            ignored("time signature");
+        } else {
+            pushPayload(track, fine, 0xFF, type, data, length);
+            track.timeSignatures.push_back({fine,
+                                            (std::uint32_t{data[0]} << 24) |
+                                                (std::uint32_t{data[1]} << 16) |
+                                                (std::uint32_t{data[2]} << 8) | data[3],
+                                            track.index});
+        }
+        break;
+    case 0x59: // key signature
+        if (length < 2) {
+            ignored("key signature");
+        } else {
+            pushPayload(track, fine, 0xFF, type, data, length);
+            track.keySignatures.push_back(
+                {fine, (std::uint32_t{data[0]} << 8) | data[1], track.index});
+        }
+        break;
+    case 0x01: // text
+    case 0x02: // copyright
+    case 0x03: // track name
+    case 0x05: // lyric
+    case 0x06: // marker
+    case 0x07: // cue point
+        pushPayload(track, fine, 0xFF, type, data, length);
+        break;
+    default: // nothing the player uses
+        break;
+    }
+    return Step::Next;
+}
+
+SmfParser::Step SmfParser::readSystemMessage(Track& track, std::uint8_t status,
+                                             const std::uint8_t* eventStart, const std::uint8_t*& p,
+                                             Problem& problem)
+{
+    // System common and real-time messages have no place in a file; skip the
+    // ones whose length is known.
+    const int length = systemMessageLength(status);
+    if (length < 0) {
+        problem = {eventStart, "undefined status byte " + hexByte(status)};
+        return Step::Broken;
+    }
+    if (track.end - p < length) {
+        problem = {eventStart, kCutOff};
+        return Step::Broken;
+    }
+    if (std::any_of(p, p + length, [](std::uint8_t b) { return b >= 0x80; })) {
+        problem = {eventStart, "status byte inside a system message"};
+        return Step::Broken;
+    }
+    p += length;
+    closeSysEx(track, true);
+    if (keepWarning(track)) {
+        warnAt(track, eventStart,
+               "system message " + hexByte(status) + " is not allowed in a MIDI file; skipped");
+    }
+    return Step::Next;
+}
+
+void SmfParser::pushPayload(Track& track, std::uint64_t fine, std::uint8_t status,
+                            std::uint8_t type, const std::uint8_t* data, std::size_t size,
+                            bool leadingF0)
+{
+    const std::uint64_t time = m_divider.divide(fine);
+    Pending pending;
+    pending.offset = static_cast<std::uint32_t>(track.store.size());
+    pending.size = static_cast<std::uint32_t>(size + (leadingF0 ? 1 : 0));
+    pending.type = type;
+    if (leadingF0)
+        track.store.push_back(0xF0);
+    track.store.insert(track.store.end(), data, data + size);
+
+    Event event;
+    event.m_status = status;
+    event.m_place = track.place;
+    if (m_trackBits < 8) {
+        const std::uint64_t within = m_tickDivider.divide(fine - time * m_divisor);
+        event.m_place = static_cast<std::uint8_t>(track.place | (within << m_trackBits));
+    }
+    event.m_time = static_cast<MusicTime>(time);
+    setPendingIndex(event, track.pending.size());
+    track.pending.push_back(pending);
+    track.events.push_back(event);
+}
+
+void SmfParser::closeSysEx(Track& track, bool warnUnterminated)
+{
+    if (!track.sysExOpen)
+        return;
+    track.sysExOpen = false;
+    if (warnUnterminated) {
+        // Most devices act on the message once it is closed, so close it.
+        if (keepWarning(track))
+            warnAt(track, track.sysExAt, "SysEx message without its closing F7; F7 added");
+        track.sysEx.push_back(0xF7);
+    }
+    pushPayload(track, track.sysExFine, 0xF0, 0, track.sysEx.data(), track.sysEx.size());
+    track.sysEx.clear();
+}
+
+void SmfParser::finishTrack(Track& track, const Problem& problem)
+{
+    track.finished = true;
+    closeSysEx(track, true);
+    if (problem.at) {
+        warnAt(track, problem.at, problem.text + "; the track ends there");
+    } else if (!track.ended) {
+        warn(track, "track " + std::to_string(track.index) + ": no end-of-track event");
+    } else if (track.p < track.end) {
+        warnAt(track, track.p,
+               std::to_string(track.end - track.p) + " bytes after the end of track ignored");
+    }
+}
+
+void SmfParser::planRound()
+{
+    // Everything before the bound is in the buffers now, except after a track
+    // that ran out of room: beyond its last event read, another track's events
+    // may come before its next one, so they wait.
+    const std::uint64_t boundTime = std::clamp<std::uint64_t>(m_bound, 1, kMaxMusicTime + 1);
+    std::uint64_t last = ((boundTime << (8 - m_trackBits)) << 16) - 1;
+    m_boundByRoom = false;
+    for (std::uint32_t index : m_active) {
+        const Track& track = m_tracks[index];
+        if (track.full && track.events.size() > 0) {
+            const std::uint64_t key = keyOf(track.events.data()[track.events.size() - 1], index);
+            if (key < last) {
+                last = key;
+                m_boundByRoom = true;
+            }
+        }
+    }
+    std::size_t total = 0;
+    std::uint64_t earliest = kExhausted;
+    std::uint64_t latest = 0;
+    for (std::uint32_t index : m_active) {
+        Track& track = m_tracks[index];
+        const Event* first = track.events.data();
+        const Event* end = first + track.events.size();
+        track.take = static_cast<std::size_t>(
+            std::upper_bound(first, end, last,
+                             [this, index](std::uint64_t key, const Event& event) {
+                                 return key < keyOf(event, index);
+                             }) -
+            first);
+        total += track.take;
+        if (track.take > 0) {
+            earliest = std::min<std::uint64_t>(earliest, static_cast<std::uint32_t>(first->m_time));
+            latest = std::max<std::uint64_t>(
+                latest, static_cast<std::uint32_t>(first[track.take - 1].m_time));
+        }
+    }
+    m_roundTotal = total;
+
+    // Two threads share the merge at the time that halves the round.
+    const auto below = [this](std::uint64_t time) {
+        std::size_t count = 0;
+        for (std::uint32_t index : m_active) {
+            const Track& track = m_tracks[index];
+            const Event* first = track.events.data();
+            count += static_cast<std::size_t>(
+                std::lower_bound(first, first + track.take, time,
+                                 [](const Event& event, std::uint64_t value) {
+                                     return static_cast<std::uint32_t>(event.m_time) < value;
+                                 }) -
+                first);
+        }
+        return count;
+    };
+    std::uint64_t middle = kMaxMusicTime + 2;
+    if (m_crew && total >= kMinSplitEvents) {
+        std::uint64_t low = earliest;
+        std::uint64_t high = latest + 1;
+        // Near enough halves will do: within 1/64 of the round.
+        while (low < high) {
+            const std::uint64_t mid = low + (high - low) / 2;
+            const std::size_t count = below(mid);
+            if (count + total / 64 >= total / 2 && count <= total / 2 + total / 64) {
+                low = mid;
+                break;
+            }
+            if (count >= total / 2)
+                high = mid;
+            else
+                low = mid + 1;
+        }
+        middle = low;
+    }
+    m_firstShare = 0;
+    for (std::uint32_t index : m_active) {
+        Track& track = m_tracks[index];
+        const Event* first = track.events.data();
+        track.split = static_cast<std::size_t>(
+            std::lower_bound(first, first + track.take, middle,
+                             [](const Event& event, std::uint64_t value) {
+                                 return static_cast<std::uint32_t>(event.m_time) < value;
+                             }) -
+            first);
+        m_firstShare += track.split;
+    }
+}
+
+void SmfParser::finishRound()
+{
+    m_out.resizeForOverwrite(m_out.size() + m_roundTotal);
+    for (MergeExtras& extras : m_extras) {
+        m_merged.insert(m_merged.end(), extras.payloads.begin(), extras.payloads.end());
+        std::vector<Segment::TrackRun>& runs = m_segment->m_trackRuns;
+        for (const Segment::TrackRun& run : extras.runs) {
+            if (runs.empty() || runs.back().track != run.track)
+                runs.push_back(run);
+        }
+        extras.payloads.clear();
+        extras.runs.clear();
+        extras.lastRunTrack = ~0u;
+    }
+
+    // The next bound: about a round's worth of events further, never before the
+    // next event, and not moved at all while a track that ran out of room holds
+    // events before it.
+    if (!m_boundByRoom) {
+        const std::uint64_t wanted =
+            m_step * m_roundEvents / std::max<std::size_t>(m_roundTotal, 1);
+        m_step = std::clamp(wanted, std::max<std::uint64_t>(m_step / 4, 1), m_step * 4);
+        m_step = std::min(m_step, kMaxMusicTime + 1);
+        m_bound = std::min(m_bound + m_step, kMaxMusicTime + 2);
+    }
+    std::uint64_t next = kExhausted;
+    std::size_t kept = 0;
+    for (std::uint32_t index : m_active) {
+        Track& track = m_tracks[index];
+        if (track.take < track.events.size()) {
+            next = std::min<std::uint64_t>(
+                next, static_cast<std::uint32_t>(track.events.data()[track.take].m_time));
+        } else if (!track.finished && track.started) {
+            next = std::min(next, musicTimeOf(track.fine));
+        }
+        // A track that ran out of room and held the round back gets more.
+        if (track.full && m_boundByRoom)
+            track.room = std::min(track.room * 2, std::max(m_roundEvents, std::size_t{1024}));
+        if (!track.finished || track.take < track.events.size()) {
+            m_active[kept++] = index;
+        } else {
+            track.events.release();
+            std::vector<Pending>().swap(track.pending);
+        }
+    }
+    m_active.resize(kept);
+    if (next != kExhausted)
+        m_bound = std::max(m_bound, std::min(next + 1, kMaxMusicTime + 2));
+}
+
+void SmfParser::mergePayload(Event& event, std::size_t index, const Track& track,
+                             MergeExtras& extras)
+{
+    const Pending& pending = track.pending[pendingIndexOf(event)];
+    extras.payloads.push_back({static_cast<std::uint32_t>(index), pending.offset, pending.size,
+                               track.index, pending.type});
+    setPendingIndex(event, 0);
+}
+
+void SmfParser::mergeTracks(std::span<const std::uint32_t> tracks, bool firstShare, std::size_t at,
+                            MergeExtras& extras)
+{
+    struct Cursor
+    {
+        const Event* next;
+        const Event* end;
+        // The key of the event at `end` (one of a later round, or the buffer's
+        // end mark): the copying stops there without a test of its own.
+        std::uint64_t endKey;
+        const Track* track;
+    };
+    std::vector<Cursor> cursors;
+    for (std::uint32_t index : tracks) {
+        const Track& track = m_tracks[index];
+        const Event* first = track.events.data();
+        const Event* from = first + (firstShare ? 0 : track.split);
+        const Event* to = first + (firstShare ? track.split : track.take);
+        if (from < to)
+            cursors.push_back({from, to, keyOf(*to, index), &track});
+    }
+    if (cursors.empty())
+        return;
+
+    Event* const base = m_out.data();
+    Event* out = base + at;
+    const unsigned shift = m_trackBits;
+    const auto keyAt = [shift](const Event* event, std::uint32_t track) {
+        const std::uint64_t position =
+            ((std::uint64_t{static_cast<std::uint32_t>(event->m_time)} << 8) | event->m_place) >>
+            shift;
+        return (position << 16) | track;
+    };
+    const unsigned escape = (1u << m_trackBits) - 1;
+
+    // A loser tree: each inner node holds the cursor that lost the match there,
+    // and its key, so that after the winner moves on, one path to the root is
+    // played again.
+    std::size_t leaves = 1;
+    while (leaves < cursors.size())
+        leaves *= 2;
+    std::vector<std::uint32_t> losers(leaves);
+    std::vector<std::uint64_t> loserKeys(leaves);
+    {
+        std::vector<std::uint32_t> winners(2 * leaves);
+        std::vector<std::uint64_t> winnerKeys(2 * leaves, kExhausted);
+        for (std::size_t i = 0; i < leaves; ++i) {
+            winners[leaves + i] = static_cast<std::uint32_t>(i);
+            if (i < cursors.size())
+                winnerKeys[leaves + i] = keyAt(cursors[i].next, cursors[i].track->index);
+        }
+        for (std::size_t node = leaves - 1; node >= 1; --node) {
+            const std::size_t a = 2 * node;
+            const std::size_t b = a + 1;
+            const bool aWins = winnerKeys[a] < winnerKeys[b];
+            winners[node] = winners[aWins ? a : b];
+            winnerKeys[node] = winnerKeys[aWins ? a : b];
+            losers[node] = winners[aWins ? b : a];
+            loserKeys[node] = winnerKeys[aWins ? b : a];
+        }
+        losers[0] = winners[1];
+        loserKeys[0] = winnerKeys[1];
+    }
+    std::uint32_t* const loser = losers.data();
+    std::uint64_t* const loserKey = loserKeys.data();
+    std::uint32_t winner = loser[0];
+    std::uint64_t winnerKey = loserKey[0];
+    while (winnerKey != kExhausted) {
+        // The winner's events go out while they come before every other cursor's
+        // next: the least of the losers on its path.
+        std::uint64_t limit = kExhausted;
+        for (std::size_t node = (leaves + winner) / 2; node >= 1; node /= 2)
+            limit = loserKey[node] < limit ? loserKey[node] : limit;
+        Cursor& cursor = cursors[winner];
+        const Track& track = *cursor.track;
+        const std::uint32_t index = track.index;
+        if (track.place == escape && extras.lastRunTrack != index) [[unlikely]] {
+            extras.runs.push_back({static_cast<std::uint32_t>(out - base), index});
+            extras.lastRunTrack = index;
+        }
+        const Event* p = cursor.next;
+        const std::uint64_t stop = std::min(limit, cursor.endKey);
+        std::uint64_t moved = 0;
+        if (track.pending.empty()) {
+            // Channel events only, as nearly always.
+            do {
+                *out++ = *p++;
+                moved = keyAt(p, index);
+            } while (moved < stop);
+        } else {
+            do {
+                Event event = *p++;
+                if (!event.isChannel()) [[unlikely]]
+                    mergePayload(event, static_cast<std::size_t>(out - base), track, extras);
+                *out++ = event;
+                moved = keyAt(p, index);
+            } while (moved < stop);
+        }
+        if (p == cursor.end)
+            moved = kExhausted;
+        cursor.next = p;
+        // Play the path again. Which side wins is a coin toss to the processor:
+        // masks, not branches.
+        std::uint32_t current = winner;
+        for (std::size_t node = (leaves + winner) / 2; node >= 1; node /= 2) {
+            const std::uint32_t other = loser[node];
+            const std::uint64_t otherKey = loserKey[node];
+            const std::uint64_t swap = std::uint64_t{0} - (otherKey < moved);
+            const std::uint32_t both = (current ^ other) & static_cast<std::uint32_t>(swap);
+            const std::uint64_t keys = (moved ^ otherKey) & swap;
+            loser[node] = other ^ both;
+            loserKey[node] = otherKey ^ keys;
+            current ^= both;
+            moved ^= keys;
+        }
+        winner = current;
+        winnerKey = moved;
+    }
+}
+
+void SmfParser::finish()
+{
+    Segment& segment = *m_segment;
+
+    // The events: the buffer is handed over whole.
+    m_out.shrinkToFit();
+    segment.m_eventCount = m_out.size();
+    segment.m_eventBytes = m_out.capacity() * sizeof(Event);
+    segment.m_events = m_out.detach();
+
+    // The payloads: every track's store joined into one.
+    std::vector<std::size_t> storeAt(m_tracks.size());
+    std::size_t storeBytes = 0;
+    for (const Track& track : m_tracks) {
+        storeAt[track.index] = storeBytes;
+        storeBytes += track.store.size();
+    }
+    segment.m_payloadBytes.reserve(storeBytes);
+    for (Track& track : m_tracks) {
+        segment.m_payloadBytes.insert(segment.m_payloadBytes.end(), track.store.begin(),
+                                      track.store.end());
+        std::vector<std::uint8_t>().swap(track.store);
+    }
+    segment.m_payloads.reserve(m_merged.size());
+    for (const Merged& merged : m_merged) {
+        segment.m_payloads.push_back(
+            {merged.event, static_cast<std::uint32_t>(storeAt[merged.track] + merged.offset),
+             merged.size, merged.type});
+    }
+    std::vector<Merged>().swap(m_merged);
+    segment.m_trackRuns.shrink_to_fit();
+    segment.m_warnings.shrink_to_fit();
+
+    std::uint64_t lengthFine = 0;
+    for (const Track& track : m_tracks)
+        lengthFine = std::max(lengthFine, track.fine);
+    segment.m_length = static_cast<MusicTime>(m_divider.divide(lengthFine));
+
+    // Warnings: the file's own first, then each track's, up to the limit.
+    std::size_t suppressed = m_suppressedWarnings;
+    for (Track& track : m_tracks) {
+        for (std::string& warning : track.warnings) {
+            if (segment.m_warnings.size() < kMaxWarnings)
+                segment.m_warnings.push_back(std::move(warning));
+            else
+                ++suppressed;
+        }
+        suppressed += track.suppressedWarnings;
+    }
+    if (suppressed > 0)
+        segment.m_warnings.push_back("and " + std::to_string(suppressed) + " more warnings");
+
+    // Equal positions go in track order, so the later track's value wins.
+    std::vector<Timed> tempos;
+    std::vector<Timed> timeSignatures;
+    std::vector<Timed> keySignatures;
+    for (const Track& track : m_tracks) {
+        tempos.insert(tempos.end(), track.tempos.begin(), track.tempos.end());
+        timeSignatures.insert(timeSignatures.end(), track.timeSignatures.begin(),
+                              track.timeSignatures.end());
+        keySignatures.insert(keySignatures.end(), track.keySignatures.begin(),
+                             track.keySignatures.end());
+    }
+    const auto byPosition = [](const Timed& a, const Timed& b) {
+        return a.fine < b.fine || (a.fine == b.fine && a.track < b.track);
+    };
+    std::stable_sort(tempos.begin(), tempos.end(), byPosition);
+    std::stable_sort(timeSignatures.begin(), timeSignatures.end(), byPosition);
+    std::stable_sort(keySignatures.begin(), keySignatures.end(), byPosition);
+
+    TempoMap& map = segment.m_tempoMap;
+    map.m_divisor = m_divisor;
+    const Wide denominator = Wide{kTicksPerQuarter} * m_divisor;
+    for (const Timed& change : tempos) {
+        TempoMap::Point& last = map.m_points.back();
+        if (change.fine == last.fine) {
+            last.tempo = change.value;
+            map.m_changes.back().microsecondsPerQuarter = change.value;
+            continue;
+        }
+        const Wide elapsed = Wide{last.remainder} + Wide{change.fine - last.fine} * last.tempo;
+        TempoMap::Point point;
+        point.fine = change.fine;
+        point.tempo = change.value;
+        point.microseconds = last.microseconds + static_cast<std::uint64_t>(elapsed / denominator);
+        point.remainder = static_cast<std::uint64_t>(elapsed % denominator);
+        map.m_points.push_back(point);
+        map.m_changes.push_back(
+            {static_cast<MusicTime>(m_divider.divide(change.fine)), change.value});
+    }
+
+    map.m_points.shrink_to_fit();
+    map.m_changes.shrink_to_fit();
+
+    segment.m_timeSignatures.reserve(timeSignatures.size());
+    segment.m_keySignatures.reserve(keySignatures.size());
+    for (const Timed& signature : timeSignatures) {
+        TimeSignature entry;
+        entry.time = static_cast<MusicTime>(m_divider.divide(signature.fine));
+        entry.numerator = static_cast<std::uint8_t>(signature.value >> 24);
+        entry.denominatorPower = static_cast<std::uint8_t>(signature.value >> 16);
+        entry.clocksPerClick = static_cast<std::uint8_t>(signature.value >> 8);
+        entry.thirtySecondsPerQuarter = static_cast<std::uint8_t>(signature.value);
+        segment.m_timeSignatures.push_back(entry);
+    }
+    for (const Timed& signature : keySignatures) {
+        KeySignature entry;
+        entry.time = static_cast<MusicTime>(m_divider.divide(signature.fine));
+        entry.sharps = static_cast<std::int8_t>(static_cast<std::uint8_t>(signature.value >> 8));
+        entry.minor = (signature.value & 0xFF) != 0;
+        segment.m_keySignatures.push_back(entry);
+    }
+}
+
+} // namespace music::internal
