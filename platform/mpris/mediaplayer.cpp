@@ -37,7 +37,8 @@ std::unique_ptr<MediaPlayer> MediaPlayer::publish(const QString& name, const Ide
                             QDBusConnection::ExportAdaptors))
         return fail(QStringLiteral("the object %1 is taken").arg(QLatin1String(kObjectPath)));
 
-    // A second instance takes a name of its own, as the specification has it.
+    // A second instance takes a name of its own, as MPRIS asks: the first
+    // name with ".instance" and the process id after it.
     QDBusConnectionInterface* names = bus.interface();
     const auto take = [names](const QString& busName) {
         return names && names->registerService(busName, QDBusConnectionInterface::DontQueueService,
