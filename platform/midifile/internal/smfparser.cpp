@@ -13,6 +13,10 @@
 #include <thread>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace music::internal {
 
 namespace {
@@ -152,6 +156,50 @@ template <typename T> T awaitChange(const std::atomic<T>& value, T old) noexcept
     }
     value.wait(old, std::memory_order_acquire);
     return value.load(std::memory_order_acquire);
+}
+
+// Copies the events from `from` on that stand at the position of the first
+// (the time, and the place but for the track) to `to`: at least one, at most
+// eight, with no branch that depends on them. Reads and writes eight slots
+// either way; returns how many events belong there.
+inline unsigned copyGroup(const Event* from, Event* to) noexcept
+{
+#if defined(__SSE2__)
+    const auto* source = reinterpret_cast<const __m128i*>(from);
+    auto* target = reinterpret_cast<__m128i*>(to);
+    const __m128i a = _mm_loadu_si128(source);
+    const __m128i b = _mm_loadu_si128(source + 1);
+    const __m128i c = _mm_loadu_si128(source + 2);
+    const __m128i d = _mm_loadu_si128(source + 3);
+    _mm_storeu_si128(target, a);
+    _mm_storeu_si128(target + 1, b);
+    _mm_storeu_si128(target + 2, c);
+    _mm_storeu_si128(target + 3, d);
+    // Each event's low word keeps its place byte only; its high word is the time.
+    const __m128i mask =
+        _mm_set_epi32(-1, static_cast<int>(0xFF000000u), -1, static_cast<int>(0xFF000000u));
+    const __m128i first = _mm_and_si128(_mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 1, 0)), mask);
+    const auto same = [&](__m128i pair) {
+        return static_cast<unsigned>(
+            _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(pair, mask), first))));
+    };
+    const unsigned words = same(a) | (same(b) << 4) | (same(c) << 8) | (same(d) << 12);
+    // Bit 2i: event i stands there (both of its words).
+    const unsigned equal = words & (words >> 1) & 0x5555u;
+    return static_cast<unsigned>(__builtin_ctz((~equal & 0x5555u) | 0x10000u)) / 2;
+#else
+    std::memcpy(static_cast<void*>(to), from, 8 * sizeof(Event));
+    const auto positionOf = [](const Event* event) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, event, sizeof word);
+        return word >> 24;
+    };
+    const std::uint64_t position = positionOf(from);
+    unsigned count = 1;
+    while (count < 8 && positionOf(from + count) == position)
+        ++count;
+    return count;
+#endif
 }
 
 } // namespace
@@ -545,7 +593,7 @@ void SmfParser::readAndMerge()
         else
             doShare(Phase::Read, 0);
         planRound();
-        if (m_crew && m_firstShare < m_roundTotal) {
+        if (m_crew && m_partAt[kParts / 2] < m_roundTotal) {
             m_crew->run(Phase::Merge);
         } else {
             doShare(Phase::Merge, 0);
@@ -568,8 +616,12 @@ void SmfParser::doShare(Phase phase, unsigned share)
         return;
     }
     if (phase == Phase::Merge) {
-        const std::size_t at = m_out.size() + (share == 0 ? 0 : m_firstShare);
-        mergeTracks(m_active, share == 0, at, m_extras[share]);
+        // One thread merges the parts of both shares.
+        const std::size_t shares = m_crew ? 2 : 1;
+        const std::size_t from = share * kParts / shares;
+        const std::size_t to = (share + 1) * kParts / shares;
+        for (std::size_t part = from; part < to; part += 2)
+            mergeParts(part, std::min(part + 2, to));
     }
 }
 
@@ -613,8 +665,9 @@ void SmfParser::readRound(Track& track)
             readEvents<false>(track);
         releaseRead(track);
     }
-    // An end mark after the events, later than any: the merge stops on it.
-    track.events.reserve(track.events.size() + 1);
+    // An end mark after the events, later than any: the merge stops on it. The
+    // merge reads up to eight events at a time: room for them beyond.
+    track.events.reserve(track.events.size() + 8);
     track.events.data()[track.events.size()] = makeEvent(~std::uint64_t{0});
 }
 
@@ -1102,7 +1155,8 @@ void SmfParser::planRound()
     }
     m_roundTotal = total;
 
-    // Two threads share the merge at the time that halves the round.
+    // The round is merged in parts cut at the times that divide it evenly: two
+    // parts merged side by side by each thread (see mergeParts).
     const auto below = [this](std::uint64_t time) {
         std::size_t count = 0;
         for (std::uint32_t index : m_active) {
@@ -1117,36 +1171,50 @@ void SmfParser::planRound()
         }
         return count;
     };
-    std::uint64_t middle = kMaxMusicTime + 2;
-    if (m_crew && total >= kMinSplitEvents) {
-        std::uint64_t low = earliest;
-        std::uint64_t high = latest + 1;
-        // Near enough halves will do: within 1/64 of the round.
-        while (low < high) {
-            const std::uint64_t mid = low + (high - low) / 2;
-            const std::size_t count = below(mid);
-            if (count + total / 64 >= total / 2 && count <= total / 2 + total / 64) {
-                low = mid;
-                break;
+    std::uint64_t cuts[kParts + 1];
+    cuts[0] = 0;
+    for (std::size_t part = 1; part <= kParts; ++part)
+        cuts[part] = kMaxMusicTime + 2;
+    if (total >= kMinSplitEvents) {
+        for (std::size_t part = 1; part < kParts; ++part) {
+            const std::size_t wanted = total / kParts * part;
+            std::uint64_t low = std::max(earliest, cuts[part - 1]);
+            std::uint64_t high = std::max(latest + 1, low);
+            // Near enough will do: within 1/64 of the round.
+            while (low < high) {
+                const std::uint64_t mid = low + (high - low) / 2;
+                const std::size_t count = below(mid);
+                if (count + total / 64 >= wanted && count <= wanted + total / 64) {
+                    low = mid;
+                    break;
+                }
+                if (count >= wanted)
+                    high = mid;
+                else
+                    low = mid + 1;
             }
-            if (count >= total / 2)
-                high = mid;
-            else
-                low = mid + 1;
+            cuts[part] = low;
         }
-        middle = low;
     }
-    m_firstShare = 0;
+    for (std::size_t part = 0; part <= kParts; ++part)
+        m_partAt[part] = 0;
     for (std::uint32_t index : m_active) {
         Track& track = m_tracks[index];
         const Event* first = track.events.data();
-        track.split = static_cast<std::size_t>(
-            std::lower_bound(first, first + track.take, middle,
-                             [](const Event& event, std::uint64_t value) {
-                                 return static_cast<std::uint32_t>(event.m_time) < value;
-                             }) -
-            first);
-        m_firstShare += track.split;
+        track.cuts[0] = 0;
+        for (std::size_t part = 1; part <= kParts; ++part) {
+            track.cuts[part] =
+                part == kParts
+                    ? track.take
+                    : static_cast<std::size_t>(
+                          std::lower_bound(
+                              first + track.cuts[part - 1], first + track.take, cuts[part],
+                              [](const Event& event, std::uint64_t value) {
+                                  return static_cast<std::uint32_t>(event.m_time) < value;
+                              }) -
+                          first);
+            m_partAt[part] += track.cuts[part];
+        }
     }
 }
 
@@ -1209,124 +1277,150 @@ void SmfParser::mergePayload(Event& event, std::size_t index, const Track& track
     setPendingIndex(event, 0);
 }
 
-void SmfParser::mergeTracks(std::span<const std::uint32_t> tracks, bool firstShare, std::size_t at,
-                            MergeExtras& extras)
+// A loser tree over the cursors of one part of a round. A cursor's key is its
+// next event's position with the cursor's slot below it; slots go in the order
+// of the tracks, so the keys order events as the segment does, and no two
+// cursors have the same key. Each inner node holds the key that lost the match
+// there: after the winner moves on, one path to the root is played again.
+class SmfParser::PartMerge
 {
+public:
+    PartMerge(SmfParser& parser, std::size_t part, MergeExtras& extras)
+        : m_extras(extras), m_trackBits(parser.m_trackBits)
+    {
+        const unsigned escape = (1u << parser.m_trackBits) - 1;
+        for (std::uint32_t index : parser.m_active) {
+            const Track& track = parser.m_tracks[index];
+            const Event* first = track.events.data();
+            const Event* from = first + track.cuts[part];
+            const Event* to = first + track.cuts[part + 1];
+            if (from < to) {
+                m_cursors.push_back(
+                    {from, to, &track, index, track.place == escape, !track.pending.empty()});
+            }
+        }
+        Event* const base = parser.m_out.data();
+        m_base = base;
+        m_out = base + parser.m_out.size() + parser.m_partAt[part];
+        m_outEnd = base + parser.m_out.size() + parser.m_partAt[part + 1];
+        if (m_cursors.empty())
+            return;
+
+        while (m_leaves < m_cursors.size())
+            m_leaves *= 2;
+        m_losers.resize(m_leaves);
+        std::vector<std::uint64_t> winners(2 * m_leaves, kExhausted);
+        for (std::size_t slot = 0; slot < m_cursors.size(); ++slot)
+            winners[m_leaves + slot] = keyAt(m_cursors[slot].next, slot);
+        for (std::size_t node = m_leaves - 1; node >= 1; --node) {
+            winners[node] = std::min(winners[2 * node], winners[2 * node + 1]);
+            m_losers[node] = std::max(winners[2 * node], winners[2 * node + 1]);
+        }
+        m_winner = winners[1];
+    }
+
+    bool done() const noexcept { return m_winner == kExhausted; }
+
+    // Moves out the winner's events at its position, and plays its path again.
+    [[gnu::always_inline]] inline void step()
+    {
+        const std::size_t slot = static_cast<std::size_t>(m_winner & 0xFFFF);
+        Cursor& cursor = m_cursors[slot];
+        Event* out = m_out;
+        if (cursor.escaped && m_extras.lastRunTrack != cursor.track->index) [[unlikely]] {
+            m_extras.runs.push_back(
+                {static_cast<std::uint32_t>(out - m_base), cursor.track->index});
+            m_extras.lastRunTrack = cursor.track->index;
+        }
+        const Event* p = cursor.next;
+        if (!cursor.payloads && m_outEnd - out >= 16) [[likely]] {
+            // Channel events only, as nearly always: up to eight at a time.
+            for (;;) {
+                const unsigned count = copyGroup(p, out);
+                p += count;
+                out += count;
+                if (count < 8 || positionOf(p) != positionOf(p - 1) || m_outEnd - out < 8)
+                    [[likely]]
+                    break;
+            }
+        }
+        // The rest one by one: payloads, and the end of the part.
+        const std::uint64_t position = positionOf(cursor.next);
+        while (p < cursor.end && positionOf(p) == position) {
+            Event event = *p++;
+            if (!event.isChannel()) [[unlikely]]
+                mergePayload(event, static_cast<std::size_t>(out - m_base), *cursor.track,
+                             m_extras);
+            *out++ = event;
+        }
+        m_out = out;
+        cursor.next = p;
+        std::uint64_t moved = p == cursor.end ? kExhausted : keyAt(p, slot);
+        std::uint64_t* const losers = m_losers.data();
+        for (std::size_t node = (m_leaves + slot) / 2; node >= 1; node /= 2) {
+            const std::uint64_t other = losers[node];
+            losers[node] = other > moved ? other : moved;
+            moved = other < moved ? other : moved;
+        }
+        m_winner = moved;
+    }
+
+private:
     struct Cursor
     {
         const Event* next;
         const Event* end;
-        // The key of the event at `end` (one of a later round, or the buffer's
-        // end mark): the copying stops there without a test of its own.
-        std::uint64_t endKey;
         const Track* track;
+        std::uint32_t index;
+        bool escaped;  // the track is told by the segment's runs
+        bool payloads; // SysEx or meta events may come
     };
-    std::vector<Cursor> cursors;
-    for (std::uint32_t index : tracks) {
-        const Track& track = m_tracks[index];
-        const Event* first = track.events.data();
-        const Event* from = first + (firstShare ? 0 : track.split);
-        const Event* to = first + (firstShare ? track.split : track.take);
-        if (from < to)
-            cursors.push_back({from, to, keyOf(*to, index), &track});
-    }
-    if (cursors.empty())
-        return;
 
-    Event* const base = m_out.data();
-    Event* out = base + at;
-    const unsigned shift = m_trackBits;
-    const auto keyAt = [shift](const Event* event, std::uint32_t track) {
+    // The time, and the place but for the track (the same for all of a track).
+    static std::uint64_t positionOf(const Event* event) noexcept
+    {
+        std::uint64_t word = 0;
+        std::memcpy(&word, event, sizeof word);
+        return word >> 24;
+    }
+    std::uint64_t keyAt(const Event* event, std::size_t slot) const noexcept
+    {
         const std::uint64_t position =
             ((std::uint64_t{static_cast<std::uint32_t>(event->m_time)} << 8) | event->m_place) >>
-            shift;
-        return (position << 16) | track;
-    };
-    const unsigned escape = (1u << m_trackBits) - 1;
+            m_trackBits;
+        return (position << 16) | slot;
+    }
 
-    // A loser tree: each inner node holds the cursor that lost the match there,
-    // and its key, so that after the winner moves on, one path to the root is
-    // played again.
-    std::size_t leaves = 1;
-    while (leaves < cursors.size())
-        leaves *= 2;
-    std::vector<std::uint32_t> losers(leaves);
-    std::vector<std::uint64_t> loserKeys(leaves);
-    {
-        std::vector<std::uint32_t> winners(2 * leaves);
-        std::vector<std::uint64_t> winnerKeys(2 * leaves, kExhausted);
-        for (std::size_t i = 0; i < leaves; ++i) {
-            winners[leaves + i] = static_cast<std::uint32_t>(i);
-            if (i < cursors.size())
-                winnerKeys[leaves + i] = keyAt(cursors[i].next, cursors[i].track->index);
-        }
-        for (std::size_t node = leaves - 1; node >= 1; --node) {
-            const std::size_t a = 2 * node;
-            const std::size_t b = a + 1;
-            const bool aWins = winnerKeys[a] < winnerKeys[b];
-            winners[node] = winners[aWins ? a : b];
-            winnerKeys[node] = winnerKeys[aWins ? a : b];
-            losers[node] = winners[aWins ? b : a];
-            loserKeys[node] = winnerKeys[aWins ? b : a];
-        }
-        losers[0] = winners[1];
-        loserKeys[0] = winnerKeys[1];
+    MergeExtras& m_extras;
+    const unsigned m_trackBits;
+    std::vector<Cursor> m_cursors;
+    std::size_t m_leaves = 1;
+    std::vector<std::uint64_t> m_losers;
+    std::uint64_t m_winner = kExhausted;
+    Event* m_base = nullptr;
+    Event* m_out = nullptr;
+    Event* m_outEnd = nullptr;
+};
+
+void SmfParser::mergeParts(std::size_t from, std::size_t to)
+{
+    // Two parts side by side: each step waits on what the one before found, so
+    // the processor works on the other part meanwhile.
+    PartMerge first(*this, from, m_extras[from]);
+    if (to - from < 2) {
+        while (!first.done())
+            first.step();
+        return;
     }
-    std::uint32_t* const loser = losers.data();
-    std::uint64_t* const loserKey = loserKeys.data();
-    std::uint32_t winner = loser[0];
-    std::uint64_t winnerKey = loserKey[0];
-    while (winnerKey != kExhausted) {
-        // The winner's events go out while they come before every other cursor's
-        // next: the least of the losers on its path.
-        std::uint64_t limit = kExhausted;
-        for (std::size_t node = (leaves + winner) / 2; node >= 1; node /= 2)
-            limit = loserKey[node] < limit ? loserKey[node] : limit;
-        Cursor& cursor = cursors[winner];
-        const Track& track = *cursor.track;
-        const std::uint32_t index = track.index;
-        if (track.place == escape && extras.lastRunTrack != index) [[unlikely]] {
-            extras.runs.push_back({static_cast<std::uint32_t>(out - base), index});
-            extras.lastRunTrack = index;
-        }
-        const Event* p = cursor.next;
-        const std::uint64_t stop = std::min(limit, cursor.endKey);
-        std::uint64_t moved = 0;
-        if (track.pending.empty()) {
-            // Channel events only, as nearly always.
-            do {
-                *out++ = *p++;
-                moved = keyAt(p, index);
-            } while (moved < stop);
-        } else {
-            do {
-                Event event = *p++;
-                if (!event.isChannel()) [[unlikely]]
-                    mergePayload(event, static_cast<std::size_t>(out - base), track, extras);
-                *out++ = event;
-                moved = keyAt(p, index);
-            } while (moved < stop);
-        }
-        if (p == cursor.end)
-            moved = kExhausted;
-        cursor.next = p;
-        // Play the path again. Which side wins is a coin toss to the processor:
-        // masks, not branches.
-        std::uint32_t current = winner;
-        for (std::size_t node = (leaves + winner) / 2; node >= 1; node /= 2) {
-            const std::uint32_t other = loser[node];
-            const std::uint64_t otherKey = loserKey[node];
-            const std::uint64_t swap = std::uint64_t{0} - (otherKey < moved);
-            const std::uint32_t both = (current ^ other) & static_cast<std::uint32_t>(swap);
-            const std::uint64_t keys = (moved ^ otherKey) & swap;
-            loser[node] = other ^ both;
-            loserKey[node] = otherKey ^ keys;
-            current ^= both;
-            moved ^= keys;
-        }
-        winner = current;
-        winnerKey = moved;
+    PartMerge second(*this, from + 1, m_extras[from + 1]);
+    while (!first.done() && !second.done()) {
+        first.step();
+        second.step();
     }
+    while (!first.done())
+        first.step();
+    while (!second.done())
+        second.step();
 }
 
 void SmfParser::finish()

@@ -49,6 +49,10 @@ public:
     ~SmfParser();
 
 private:
+    // A round is merged in parts cut at times that share it out evenly: two
+    // parts by each thread, merged side by side.
+    static constexpr std::size_t kParts = 4;
+
     struct Timed
     {
         std::uint64_t fine;
@@ -120,9 +124,9 @@ private:
         // they may take this round.
         PodBuffer<Event> events;
         std::size_t room = 0;
-        std::size_t take = 0;         // this round merges events [0, take)
-        std::size_t split = 0;        // the first thread merges [0, split), the second the rest
-        std::vector<Pending> pending; // indexed by the events' data bytes
+        std::size_t take = 0;              // this round merges events [0, take)
+        std::size_t cuts[kParts + 1] = {}; // part i of the round merges [cuts[i], cuts[i + 1])
+        std::vector<Pending> pending;      // indexed by the events' data bytes
         std::vector<std::uint8_t> store;
 
         std::vector<Timed> tempos;
@@ -187,9 +191,9 @@ private:
     void finishTrack(Track& track, const Problem& problem);
     void releaseRead(Track& track);
 
-    // Merges [from, to) of the given tracks' buffers into the segment at `at`.
-    void mergeTracks(std::span<const std::uint32_t> tracks, bool firstShare, std::size_t at,
-                     MergeExtras& extras);
+    // Merges parts [from, to) of the round (see kParts).
+    class PartMerge;
+    void mergeParts(std::size_t from, std::size_t to);
     static void mergePayload(Event& event, std::size_t index, const Track& track,
                              MergeExtras& extras);
 
@@ -259,14 +263,14 @@ private:
     std::vector<Merged> m_merged;
 
     // Rounds.
-    std::size_t m_roundEvents = 0; // what a round aims to merge
-    std::size_t m_releaseStep = 0; // pages read are given back in steps of this much
-    std::uint64_t m_bound = 0;     // this round's bound in music time
-    std::uint64_t m_step = 0;      // how far the bound moves per round
-    bool m_boundByRoom = false;    // the last round ended where a track ran out of room
-    std::size_t m_roundTotal = 0;  // events merged this round
-    std::size_t m_firstShare = 0;  // of which the first thread merges these
-    MergeExtras m_extras[2];
+    std::size_t m_roundEvents = 0;         // what a round aims to merge
+    std::size_t m_releaseStep = 0;         // pages read are given back in steps of this much
+    std::uint64_t m_bound = 0;             // this round's bound in music time
+    std::uint64_t m_step = 0;              // how far the bound moves per round
+    bool m_boundByRoom = false;            // the last round ended where a track ran out of room
+    std::size_t m_roundTotal = 0;          // events merged this round
+    std::size_t m_partAt[kParts + 1] = {}; // where each part begins, from the round's start
+    MergeExtras m_extras[kParts];
     Crew* m_crew = nullptr;
 };
 
