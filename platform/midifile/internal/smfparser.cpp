@@ -230,7 +230,7 @@ public:
     // either threw.
     void run(Work work)
     {
-        m_nextTrack.store(0, std::memory_order_relaxed);
+        m_next.store(0, std::memory_order_relaxed);
         start(work);
         std::exception_ptr mine;
         try {
@@ -247,8 +247,9 @@ public:
             std::rethrow_exception(std::exchange(m_error, nullptr));
     }
 
-    // The next track for a thread to read, shared out as the threads ask.
-    std::size_t nextTrack() noexcept { return m_nextTrack.fetch_add(1, std::memory_order_relaxed); }
+    // The next piece of this work (a track to read, parts to merge), shared out
+    // as the threads ask.
+    std::size_t next() noexcept { return m_next.fetch_add(1, std::memory_order_relaxed); }
 
 private:
     void start(Work work)
@@ -278,7 +279,7 @@ private:
     SmfParser& m_parser;
     Work m_work = Work::Stop;
     std::exception_ptr m_error;
-    std::atomic<std::size_t> m_nextTrack{0};
+    std::atomic<std::size_t> m_next{0};
     std::atomic<std::uint32_t> m_phase{0};
     std::atomic<std::uint32_t> m_done{0};
     std::thread m_thread; // last: it starts at once and uses the members above
@@ -593,11 +594,10 @@ void SmfParser::readAndMerge()
         else
             doShare(Phase::Read, 0);
         planRound();
-        if (m_crew && m_partAt[kParts / 2] < m_roundTotal) {
+        if (m_crew && m_partAt[kSideBySide] < m_roundTotal)
             m_crew->run(Phase::Merge);
-        } else {
-            doShare(Phase::Merge, 0);
-        }
+        else
+            doShare(Phase::Merge, kAlone);
         finishRound();
     }
     m_crew = nullptr;
@@ -611,17 +611,21 @@ void SmfParser::doShare(Phase phase, unsigned share)
                 readRound(m_tracks[index]);
             return;
         }
-        for (std::size_t i = m_crew->nextTrack(); i < m_active.size(); i = m_crew->nextTrack())
+        for (std::size_t i = m_crew->next(); i < m_active.size(); i = m_crew->next())
             readRound(m_tracks[m_active[i]]);
         return;
     }
     if (phase == Phase::Merge) {
-        // One thread merges the parts of both shares.
-        const std::size_t shares = m_crew ? 2 : 1;
-        const std::size_t from = share * kParts / shares;
-        const std::size_t to = (share + 1) * kParts / shares;
-        for (std::size_t part = from; part < to; part += 2)
-            mergeParts(part, std::min(part + 2, to));
+        // Parts side by side, as many as a thread merges at once, to whichever
+        // thread asks first.
+        constexpr std::size_t pieces = kParts / kSideBySide;
+        if (!m_crew || share == kAlone) {
+            for (std::size_t piece = 0; piece < pieces; ++piece)
+                mergeParts(piece * kSideBySide, (piece + 1) * kSideBySide);
+            return;
+        }
+        for (std::size_t piece = m_crew->next(); piece < pieces; piece = m_crew->next())
+            mergeParts(piece * kSideBySide, (piece + 1) * kSideBySide);
     }
 }
 

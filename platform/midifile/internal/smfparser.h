@@ -52,6 +52,7 @@ private:
     // A round is merged in parts cut at times that share it out evenly: two
     // parts by each thread, merged side by side.
     static constexpr std::size_t kParts = 4;
+    static constexpr std::size_t kSideBySide = 2;
 
     struct Timed
     {
@@ -154,6 +155,8 @@ private:
         Stop
     };
     void readAndMerge();
+    // The caller's thread does all of it.
+    static constexpr unsigned kAlone = ~0u;
     void doShare(Phase phase, unsigned share);
     void readRound(Track& track);
     void planRound();
