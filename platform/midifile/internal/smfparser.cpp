@@ -1357,6 +1357,8 @@ public:
                              m_extras);
             *out++ = event;
         }
+        // The other thread may have read these events: ask for them early.
+        __builtin_prefetch(p + 32);
         m_out = out;
         cursor.next = p;
         std::uint64_t moved = p == cursor.end ? kExhausted : keyAt(p, slot);
