@@ -1358,7 +1358,8 @@ public:
             *out++ = event;
         }
         // The other thread may have read these events: ask for them early.
-        __builtin_prefetch(p + 32);
+        __builtin_prefetch(
+            reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + 256));
         m_out = out;
         cursor.next = p;
         std::uint64_t moved = p == cursor.end ? kExhausted : keyAt(p, slot);
