@@ -589,9 +589,10 @@ void SmfParser::readAndMerge()
 
     while (!m_active.empty()) {
         // Format 2 plays its tracks one after another: one thread reads them in turn.
-        if (m_crew && m_format != 2)
+        if (m_crew && m_format != 2) {
+            planTouch();
             m_crew->run(Phase::Read);
-        else
+        } else
             doShare(Phase::Read, 0);
         planRound();
         if (m_crew && m_partAt[kSideBySide] < m_roundTotal)
@@ -603,6 +604,32 @@ void SmfParser::readAndMerge()
     m_crew = nullptr;
 }
 
+void SmfParser::planTouch()
+{
+    // The system clears a fresh page where it is first written, a huge page at
+    // a time: the merge would find it in the way of one thread while the other
+    // waits. The read before it shares the pages out instead.
+    const std::size_t wanted =
+        std::min(m_out.capacity(), m_out.size() + 2 * m_roundEvents + kTouchChunk);
+    m_touchChunks = 0;
+    if (wanted <= m_touched)
+        return;
+    m_touchFrom = m_touched;
+    m_touchChunks = (wanted - m_touched + kTouchChunk - 1) / kTouchChunk;
+    m_touched = std::min(m_out.capacity(), m_touched + m_touchChunks * kTouchChunk);
+}
+
+void SmfParser::touchChunk(std::size_t chunk)
+{
+    static const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t from = m_touchFrom + chunk * kTouchChunk;
+    const std::size_t to = std::min(from + kTouchChunk, m_out.capacity());
+    auto* const bytes = reinterpret_cast<unsigned char*>(m_out.data());
+    // Events not written yet: their bytes may be anything.
+    for (std::size_t at = from * sizeof(Event); at < to * sizeof(Event); at += page)
+        bytes[at] = 0;
+}
+
 void SmfParser::doShare(Phase phase, unsigned share)
 {
     if (phase == Phase::Read) {
@@ -611,8 +638,15 @@ void SmfParser::doShare(Phase phase, unsigned share)
                 readRound(m_tracks[index]);
             return;
         }
-        for (std::size_t i = m_crew->next(); i < m_active.size(); i = m_crew->next())
-            readRound(m_tracks[m_active[i]]);
+        // First the segment's fresh pages this round's merge will write, then the
+        // tracks, to whichever thread asks.
+        for (std::size_t i = m_crew->next(); i < m_touchChunks + m_active.size();
+             i = m_crew->next()) {
+            if (i < m_touchChunks)
+                touchChunk(i);
+            else
+                readRound(m_tracks[m_active[i - m_touchChunks]]);
+        }
         return;
     }
     if (phase == Phase::Merge) {

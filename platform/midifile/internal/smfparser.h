@@ -158,6 +158,11 @@ private:
     // The caller's thread does all of it.
     static constexpr unsigned kAlone = ~0u;
     void doShare(Phase phase, unsigned share);
+    // The segment's pages are first written in chunks of this many events,
+    // shared out to the threads (see planTouch).
+    static constexpr std::size_t kTouchChunk = std::size_t{1} << 17;
+    void planTouch();
+    void touchChunk(std::size_t chunk);
     void readRound(Track& track);
     void planRound();
     void finishRound();
@@ -274,6 +279,9 @@ private:
     std::size_t m_roundTotal = 0;          // events merged this round
     std::size_t m_partAt[kParts + 1] = {}; // where each part begins, from the round's start
     MergeExtras m_extras[kParts];
+    std::size_t m_touched = 0;     // events of the segment whose pages were written
+    std::size_t m_touchFrom = 0;   // this round's chunks begin here
+    std::size_t m_touchChunks = 0; // and are so many
     Crew* m_crew = nullptr;
 };
 
