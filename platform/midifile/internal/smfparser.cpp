@@ -158,50 +158,6 @@ template <typename T> T awaitChange(const std::atomic<T>& value, T old) noexcept
     return value.load(std::memory_order_acquire);
 }
 
-// Copies the events from `from` on that stand at the position of the first
-// (the time, and the place but for the track) to `to`: at least one, at most
-// eight, with no branch that depends on them. Reads and writes eight slots
-// either way; returns how many events belong there.
-inline unsigned copyGroup(const Event* from, Event* to) noexcept
-{
-#if defined(__SSE2__)
-    const auto* source = reinterpret_cast<const __m128i*>(from);
-    auto* target = reinterpret_cast<__m128i*>(to);
-    const __m128i a = _mm_loadu_si128(source);
-    const __m128i b = _mm_loadu_si128(source + 1);
-    const __m128i c = _mm_loadu_si128(source + 2);
-    const __m128i d = _mm_loadu_si128(source + 3);
-    _mm_storeu_si128(target, a);
-    _mm_storeu_si128(target + 1, b);
-    _mm_storeu_si128(target + 2, c);
-    _mm_storeu_si128(target + 3, d);
-    // Each event's low word keeps its place byte only; its high word is the time.
-    const __m128i mask =
-        _mm_set_epi32(-1, static_cast<int>(0xFF000000u), -1, static_cast<int>(0xFF000000u));
-    const __m128i first = _mm_and_si128(_mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 1, 0)), mask);
-    const auto same = [&](__m128i pair) {
-        return static_cast<unsigned>(
-            _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(pair, mask), first))));
-    };
-    const unsigned words = same(a) | (same(b) << 4) | (same(c) << 8) | (same(d) << 12);
-    // Bit 2i: event i stands there (both of its words).
-    const unsigned equal = words & (words >> 1) & 0x5555u;
-    return static_cast<unsigned>(__builtin_ctz((~equal & 0x5555u) | 0x10000u)) / 2;
-#else
-    std::memcpy(static_cast<void*>(to), from, 8 * sizeof(Event));
-    const auto positionOf = [](const Event* event) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, event, sizeof word);
-        return word >> 24;
-    };
-    const std::uint64_t position = positionOf(from);
-    unsigned count = 1;
-    while (count < 8 && positionOf(from + count) == position)
-        ++count;
-    return count;
-#endif
-}
-
 } // namespace
 
 // The second thread of a parse, and the hand-over between the two: the caller
@@ -608,25 +564,30 @@ void SmfParser::planTouch()
 {
     // The system clears a fresh page where it is first written, a huge page at
     // a time: the merge would find it in the way of one thread while the other
-    // waits. The read before it shares the pages out instead.
-    const std::size_t wanted =
-        std::min(m_out.capacity(), m_out.size() + 2 * m_roundEvents + kTouchChunk);
+    // waits. The read before it shares the pages out instead: those of about a
+    // round's events from where the merge goes on (a round that merged more
+    // than that wrote its pages itself).
+    const std::size_t from = std::max(m_touched, m_out.size());
+    const std::size_t wanted = std::min(m_out.capacity(), m_out.size() + m_roundEvents);
     m_touchChunks = 0;
-    if (wanted <= m_touched)
+    if (wanted <= from)
         return;
-    m_touchFrom = m_touched;
-    m_touchChunks = (wanted - m_touched + kTouchChunk - 1) / kTouchChunk;
-    m_touched = std::min(m_out.capacity(), m_touched + m_touchChunks * kTouchChunk);
+    m_touchFrom = from;
+    m_touchChunks = (wanted - from + kTouchChunk - 1) / kTouchChunk;
+    m_touched = std::min(m_out.capacity(), from + m_touchChunks * kTouchChunk);
 }
 
 void SmfParser::touchChunk(std::size_t chunk)
 {
     static const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     const std::size_t from = m_touchFrom + chunk * kTouchChunk;
-    const std::size_t to = std::min(from + kTouchChunk, m_out.capacity());
+    const std::size_t to = std::min(from + kTouchChunk, m_touched);
     auto* const bytes = reinterpret_cast<unsigned char*>(m_out.data());
-    // Events not written yet: their bytes may be anything.
-    for (std::size_t at = from * sizeof(Event); at < to * sizeof(Event); at += page)
+    // Only bytes of events not written yet, which may hold anything: from the
+    // first page that begins among them.
+    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(bytes);
+    const std::uintptr_t first = (base + from * sizeof(Event) + page - 1) / page * page;
+    for (std::size_t at = first - base; at < to * sizeof(Event); at += page)
         bytes[at] = 0;
 }
 
@@ -734,13 +695,16 @@ SmfParser::Scan SmfParser::scanChannelEvents(Scan scan, const std::uint8_t* end,
                                              std::uint64_t boundFine,
                                              std::uint64_t place) const noexcept
 {
-    // Nearly every event of a file: a short delta and a channel message. Anything
-    // else (and anything wrong) is left where it begins, for the careful reading.
+    // Nearly every event of a file: a short delta and a channel message, before
+    // the bound. Anything else (and anything wrong, or beyond the range of music
+    // time: that is beyond the bound too) is left where it begins, for the careful
+    // reading.
     const std::uint64_t finePerTick = m_finePerTick;
-    const std::uint64_t divisor = m_divisor;
     const ExactDivider divider = m_divider;
     const ExactDivider tickDivider = m_tickDivider;
-    const unsigned trackBits = m_trackBits;
+    const std::uint64_t divisor = m_divisor;
+    const unsigned placeShift = 24 + m_trackBits;
+    const std::uint64_t placeBits = place << 24;
     const std::uint8_t* p = scan.p;
     std::uint64_t fine = scan.fine;
     Event* next = scan.next;
@@ -752,7 +716,7 @@ SmfParser::Scan SmfParser::scanChannelEvents(Scan scan, const std::uint8_t* end,
         if (budget <= 0)
             break;
         const Event* const last = next + budget;
-        while (next < last && fine < boundFine) {
+        while (next < last) {
             const std::uint8_t* q = p;
             std::uint32_t delta = *q++;
             if (delta >= 0x80) {
@@ -770,25 +734,23 @@ SmfParser::Scan SmfParser::scanChannelEvents(Scan scan, const std::uint8_t* end,
             // Two data bytes but after program change and channel pressure. A
             // branch, not arithmetic: where the next event begins must not wait
             // for this status byte to be read.
-            const std::uint32_t data1 = q[0];
-            std::uint32_t data2 = 0;
+            std::uint32_t data = q[0];
             if ((status & 0xE0) != 0xC0) [[likely]] {
-                data2 = q[1];
+                data |= std::uint32_t{q[1]} << 8;
                 q += 2;
             } else {
                 q += 1;
             }
-            if ((data1 | data2) & 0x80)
+            if (data & 0x8080)
                 break;
             const std::uint64_t at = fine + delta * finePerTick;
-            const std::uint64_t time = divider.divide(at);
-            if (time > kMaxMusicTime)
+            if (at >= boundFine)
                 break;
-            std::uint64_t eventPlace = place;
+            const std::uint64_t time = divider.divide(at);
+            std::uint64_t word = status | (data << 8) | placeBits | (time << 32);
             if constexpr (kFinerThanMusicTime)
-                eventPlace |= tickDivider.divide(at - time * divisor) << trackBits;
-            *next++ = makeEvent(status | (data1 << 8) | (data2 << 16) | (eventPlace << 24) |
-                                (time << 32));
+                word |= tickDivider.divide(at - time * divisor) << placeShift;
+            storeEvent(next++, word);
             p = q;
             fine = at;
             running = status;
@@ -1420,9 +1382,7 @@ private:
     // The time, and the place but for the track (the same for all of a track).
     static std::uint64_t positionOf(const Event* event) noexcept
     {
-        std::uint64_t word = 0;
-        std::memcpy(&word, event, sizeof word);
-        return word >> 24;
+        return (std::uint64_t{static_cast<std::uint32_t>(event->m_time)} << 8) | event->m_place;
     }
     std::uint64_t keyAt(const Event* event, std::size_t slot) const noexcept
     {
@@ -1430,6 +1390,45 @@ private:
             ((std::uint64_t{static_cast<std::uint32_t>(event->m_time)} << 8) | event->m_place) >>
             m_trackBits;
         return (position << 16) | slot;
+    }
+
+    // Copies the events from `from` on that stand at the position of the first
+    // (the time, and the place but for the track) to `to`: at least one, at most
+    // eight, with no branch that depends on them. Reads and writes eight slots
+    // either way; returns how many events belong there.
+    static unsigned copyGroup(const Event* from, Event* to) noexcept
+    {
+#if defined(__SSE2__)
+        const auto* source = reinterpret_cast<const __m128i*>(from);
+        auto* target = reinterpret_cast<__m128i*>(to);
+        const __m128i a = _mm_loadu_si128(source);
+        const __m128i b = _mm_loadu_si128(source + 1);
+        const __m128i c = _mm_loadu_si128(source + 2);
+        const __m128i d = _mm_loadu_si128(source + 3);
+        _mm_storeu_si128(target, a);
+        _mm_storeu_si128(target + 1, b);
+        _mm_storeu_si128(target + 2, c);
+        _mm_storeu_si128(target + 3, d);
+        // Each event's low word keeps its place byte only; its high word is the time.
+        const __m128i mask =
+            _mm_set_epi32(-1, static_cast<int>(0xFF000000u), -1, static_cast<int>(0xFF000000u));
+        const __m128i first = _mm_and_si128(_mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 1, 0)), mask);
+        const auto same = [&](__m128i pair) {
+            return static_cast<unsigned>(_mm_movemask_ps(
+                _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(pair, mask), first))));
+        };
+        const unsigned words = same(a) | (same(b) << 4) | (same(c) << 8) | (same(d) << 12);
+        // Bit 2i: event i stands there (both of its words).
+        const unsigned equal = words & (words >> 1) & 0x5555u;
+        return static_cast<unsigned>(__builtin_ctz((~equal & 0x5555u) | 0x10000u)) / 2;
+#else
+        std::memcpy(static_cast<void*>(to), from, 8 * sizeof(Event));
+        const std::uint64_t position = positionOf(from);
+        unsigned count = 1;
+        while (count < 8 && positionOf(from + count) == position)
+            ++count;
+        return count;
+#endif
     }
 
     MergeExtras& m_extras;

@@ -17,8 +17,10 @@
 #include "eventbuffer.h"
 #include "exactdivider.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -222,6 +224,14 @@ private:
         event.m_place = static_cast<std::uint8_t>(word >> 24);
         event.m_time = static_cast<MusicTime>(static_cast<std::uint32_t>(word >> 32));
         return event;
+    }
+    // makeEvent(word) stored at `at`, in one write where the bytes lie so.
+    static void storeEvent(Event* at, std::uint64_t word) noexcept
+    {
+        if constexpr (std::endian::native == std::endian::little)
+            std::memcpy(static_cast<void*>(at), &word, sizeof word);
+        else
+            *at = makeEvent(word);
     }
     static void setPendingIndex(Event& event, std::size_t index) noexcept
     {
