@@ -1282,7 +1282,7 @@ void SmfParser::mergePayload(Event& event, std::size_t index, const Track& track
 // of the tracks, so the keys order events as the segment does, and no two
 // cursors have the same key. Each inner node holds the key that lost the match
 // there: after the winner moves on, one path to the root is played again.
-class SmfParser::PartMerge
+template <bool kTimeOnly> class SmfParser::PartMerge
 {
 public:
     PartMerge(SmfParser& parser, std::size_t part, MergeExtras& extras)
@@ -1393,9 +1393,10 @@ private:
     }
 
     // Copies the events from `from` on that stand at the position of the first
-    // (the time, and the place but for the track) to `to`: at least one, at most
-    // eight, with no branch that depends on them. Reads and writes eight slots
-    // either way; returns how many events belong there.
+    // (the time, and the place but for the track; the time alone where the place
+    // holds nothing but the track) to `to`: at least one, at most eight, with no
+    // branch that depends on them. Reads and writes eight slots either way;
+    // returns how many events belong there.
     static unsigned copyGroup(const Event* from, Event* to) noexcept
     {
 #if defined(__SSE2__)
@@ -1409,6 +1410,21 @@ private:
         _mm_storeu_si128(target + 1, b);
         _mm_storeu_si128(target + 2, c);
         _mm_storeu_si128(target + 3, d);
+        if constexpr (kTimeOnly) {
+            // The times of events 0 to 3 and 4 to 7, against the first.
+            const __m128 low =
+                _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(3, 1, 3, 1));
+            const __m128 high =
+                _mm_shuffle_ps(_mm_castsi128_ps(c), _mm_castsi128_ps(d), _MM_SHUFFLE(3, 1, 3, 1));
+            const __m128i time = _mm_shuffle_epi32(_mm_castps_si128(low), 0);
+            const unsigned equal =
+                static_cast<unsigned>(_mm_movemask_ps(
+                    _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(low), time)))) |
+                (static_cast<unsigned>(_mm_movemask_ps(
+                     _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(high), time))))
+                 << 4);
+            return static_cast<unsigned>(__builtin_ctz(~equal | 0x100u));
+        }
         // Each event's low word keeps its place byte only; its high word is the time.
         const __m128i mask =
             _mm_set_epi32(-1, static_cast<int>(0xFF000000u), -1, static_cast<int>(0xFF000000u));
@@ -1444,15 +1460,25 @@ private:
 
 void SmfParser::mergeParts(std::size_t from, std::size_t to)
 {
+    // Where the place holds the track alone, a track's events at one position
+    // are those at one time.
+    if (m_trackBits == 8)
+        mergePartsBy<true>(from, to);
+    else
+        mergePartsBy<false>(from, to);
+}
+
+template <bool kTimeOnly> void SmfParser::mergePartsBy(std::size_t from, std::size_t to)
+{
     // Two parts side by side: each step waits on what the one before found, so
     // the processor works on the other part meanwhile.
-    PartMerge first(*this, from, m_extras[from]);
+    PartMerge<kTimeOnly> first(*this, from, m_extras[from]);
     if (to - from < 2) {
         while (!first.done())
             first.step();
         return;
     }
-    PartMerge second(*this, from + 1, m_extras[from + 1]);
+    PartMerge<kTimeOnly> second(*this, from + 1, m_extras[from + 1]);
     while (!first.done() && !second.done()) {
         first.step();
         second.step();

@@ -202,8 +202,9 @@ private:
     void releaseRead(Track& track);
 
     // Merges parts [from, to) of the round (see kParts).
-    class PartMerge;
+    template <bool kTimeOnly> class PartMerge;
     void mergeParts(std::size_t from, std::size_t to);
+    template <bool kTimeOnly> void mergePartsBy(std::size_t from, std::size_t to);
     static void mergePayload(Event& event, std::size_t index, const Track& track,
                              MergeExtras& extras);
 
