@@ -665,9 +665,9 @@ void SmfParser::readRound(Track& track)
         releaseRead(track);
     }
     // An end mark after the events, later than any: the merge stops on it. The
-    // merge reads up to eight events at a time: room for them beyond.
+    // merge reads up to eight events at a time: end marks fill the room beyond.
     track.events.reserve(track.events.size() + 8);
-    track.events.data()[track.events.size()] = makeEvent(~std::uint64_t{0});
+    std::fill_n(track.events.data() + track.events.size(), 8, makeEvent(~std::uint64_t{0}));
 }
 
 void SmfParser::releaseRead(Track& track)
@@ -1296,7 +1296,7 @@ public:
             const Event* to = first + track.cuts[part + 1];
             if (from < to) {
                 m_cursors.push_back(
-                    {from, to, &track, index, track.place == escape, !track.pending.empty()});
+                    {from, to, &track, track.place == escape, !track.pending.empty()});
             }
         }
         Event* const base = parser.m_out.data();
@@ -1374,7 +1374,6 @@ private:
         const Event* next;
         const Event* end;
         const Track* track;
-        std::uint32_t index;
         bool escaped;  // the track is told by the segment's runs
         bool payloads; // SysEx or meta events may come
     };

@@ -4,9 +4,12 @@
 // tracks are read up to the bound into small buffers of their own, then the
 // events below the bound are merged into the segment (a loser tree over the
 // tracks), and what a track read beyond the bound waits for the next round.
-// With two threads, the tracks of a round are shared out to both for reading,
-// and each merges one half of the round's time span into its own part of the
-// segment. The result does not depend on the number of threads.
+// The merge of a round is cut at times into parts of about equal size, each
+// written to its own stretch of the segment; a thread merges two parts side by
+// side (a loser tree each, moving a position's events at a time). With two
+// threads, the tracks of a round and the parts of its merge are shared out to
+// whichever asks first, and so are the segment's fresh pages, written first
+// while the tracks are read. The result does not depend on the number of threads.
 //
 // Threads: parse() runs on the caller's thread and, when asked for two, one
 // thread of its own that lives as long as the call. Rounds are separated by
