@@ -37,7 +37,7 @@ constexpr std::size_t kMinSplitEvents = 256;
 constexpr std::size_t kMaxPending = 0xFFFE; // a step may add two more, and the end one
 // Pages read to the end are given back in steps of at least this much, and of
 // 1/256 of the tracks' bytes: each step interrupts the other thread.
-constexpr std::size_t kReleaseStep = std::size_t{256} << 10;
+constexpr std::size_t kReleaseStep = std::size_t{128} << 10;
 
 std::uint32_t readBig32(const std::uint8_t* p) noexcept
 {
@@ -515,6 +515,7 @@ void SmfParser::readAndMerge()
     m_out.reserve(trackBytes / 2 + 1);
     m_roundEvents = std::clamp(trackBytes / 24, kMinRoundEvents, kMaxRoundEvents);
     m_releaseStep = std::max(kReleaseStep, trackBytes / 256);
+    m_trackBytes = trackBytes;
     const std::size_t room = std::max<std::size_t>(64, 2 * m_roundEvents / m_tracks.size());
     for (Track& track : m_tracks) {
         track.room = room;
@@ -567,14 +568,27 @@ void SmfParser::planTouch()
     // waits. The read before it shares the pages out instead: those of about a
     // round's events from where the merge goes on (a round that merged more
     // than that wrote its pages itself).
+    // Near the end, no more than the events still to come, at the rate of those
+    // so far and an eighth more: the pages beyond would be written in vain.
+    std::size_t left = 0;
+    std::size_t buffered = 0;
+    for (std::uint32_t index : m_active) {
+        const Track& track = m_tracks[index];
+        left += static_cast<std::size_t>(track.end - track.p);
+        buffered += track.events.size() - track.take;
+    }
+    const double perByte = static_cast<double>(m_out.size()) /
+                           static_cast<double>(std::max<std::size_t>(m_trackBytes - left, 1));
+    const auto coming = static_cast<std::size_t>(static_cast<double>(left) * perByte * 1.125);
     const std::size_t from = std::max(m_touched, m_out.size());
-    const std::size_t wanted = std::min(m_out.capacity(), m_out.size() + m_roundEvents);
+    const std::size_t wanted = std::min(
+        {m_out.capacity(), m_out.size() + m_roundEvents, m_out.size() + buffered + coming});
     m_touchChunks = 0;
     if (wanted <= from)
         return;
     m_touchFrom = from;
     m_touchChunks = (wanted - from + kTouchChunk - 1) / kTouchChunk;
-    m_touched = std::min(m_out.capacity(), from + m_touchChunks * kTouchChunk);
+    m_touched = wanted;
 }
 
 void SmfParser::touchChunk(std::size_t chunk)

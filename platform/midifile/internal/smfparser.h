@@ -293,6 +293,7 @@ private:
     std::size_t m_roundTotal = 0;          // events merged this round
     std::size_t m_partAt[kParts + 1] = {}; // where each part begins, from the round's start
     MergeExtras m_extras[kParts];
+    std::size_t m_trackBytes = 0;  // of all tracks' data
     std::size_t m_touched = 0;     // events of the segment whose pages were written
     std::size_t m_touchFrom = 0;   // this round's chunks begin here
     std::size_t m_touchChunks = 0; // and are so many
