@@ -1335,6 +1335,37 @@ public:
 
     bool done() const noexcept { return m_winner == kExhausted; }
 
+    // One cursor (one track, as in every format 0 file): its events go out as
+    // they are.
+    void copyAlone()
+    {
+        if (m_cursors.size() != 1)
+            return;
+        Cursor& cursor = m_cursors[0];
+        Event* out = m_out;
+        if (cursor.escaped && m_extras.lastRunTrack != cursor.track->index) {
+            m_extras.runs.push_back(
+                {static_cast<std::uint32_t>(out - m_base), cursor.track->index});
+            m_extras.lastRunTrack = cursor.track->index;
+        }
+        const auto count = static_cast<std::size_t>(cursor.end - cursor.next);
+        if (!cursor.payloads) {
+            std::memcpy(static_cast<void*>(out), cursor.next, count * sizeof(Event));
+            out += count;
+        } else {
+            for (const Event* p = cursor.next; p < cursor.end; ++p) {
+                Event event = *p;
+                if (!event.isChannel())
+                    mergePayload(event, static_cast<std::size_t>(out - m_base), *cursor.track,
+                                 m_extras);
+                *out++ = event;
+            }
+        }
+        m_out = out;
+        cursor.next = cursor.end;
+        m_winner = kExhausted;
+    }
+
     // Moves out the winner's events at its position, and plays its path again.
     [[gnu::always_inline]] inline void step()
     {
@@ -1486,12 +1517,14 @@ template <bool kTimeOnly> void SmfParser::mergePartsBy(std::size_t from, std::si
     // Two parts side by side: each step waits on what the one before found, so
     // the processor works on the other part meanwhile.
     PartMerge<kTimeOnly> first(*this, from, m_extras[from]);
+    first.copyAlone();
     if (to - from < 2) {
         while (!first.done())
             first.step();
         return;
     }
     PartMerge<kTimeOnly> second(*this, from + 1, m_extras[from + 1]);
+    second.copyAlone();
     while (!first.done() && !second.done()) {
         first.step();
         second.step();
