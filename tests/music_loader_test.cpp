@@ -419,6 +419,40 @@ TEST(MusicLoader, LoadsLargeFilesInRoundsWithinEightBytesAnEvent)
     EXPECT_LE(segment.memoryUsage(), 8 * segment.events().size() + 8192);
 }
 
+TEST(MusicLoader, KeepsEveryEventOfRoundsFarLargerThanAimedForOnTwoThreads)
+{
+    // Eight tracks of notes on one tick, then one more: a round takes far more
+    // events than it aims for, and two threads write them as one does.
+    constexpr int kTracks = 8;
+    constexpr std::uint32_t kNotes = 40000;
+    Bytes file = header(1, kTracks, 96);
+    for (int t = 0; t < kTracks; ++t) {
+        Bytes events = {0x00, static_cast<std::uint8_t>(0x90 | t), 0x3C, 0x40};
+        for (std::uint32_t i = 1; i < kNotes; ++i)
+            events.insert(events.end(), {0x00, static_cast<std::uint8_t>(i % 128), 0x40});
+        events.insert(events.end(), {0x60, 0x3C, 0x00});
+        const Bytes chunk = track(cat({events, endOfTrack()}));
+        file.insert(file.end(), chunk.begin(), chunk.end());
+    }
+    Lines first;
+    for (unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(threads);
+        music::LoadOptions options;
+        options.threads = threads;
+        const music::LoadResult result =
+            music::load(std::span<const std::uint8_t>(file.data(), file.size()), options);
+        ASSERT_TRUE(result) << result.reason();
+        const music::Segment& segment = *result.value();
+        ASSERT_EQ(segment.events().size(), kTracks * (kNotes + 2u));
+        for (const music::Event& event : segment.events())
+            ASSERT_TRUE(event.isMeta() || (event.status() & 0xF0) == 0x90);
+        if (threads == 1)
+            first = lines(segment);
+        else
+            EXPECT_EQ(lines(segment), first);
+    }
+}
+
 TEST(MusicSegment, PacksChannelEventsInEightBytesAndMovesItsStartPoint)
 {
     Bytes events;

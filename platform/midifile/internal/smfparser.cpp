@@ -13,6 +13,10 @@
 #include <thread>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace music::internal {
 
 namespace {
@@ -33,7 +37,7 @@ constexpr std::size_t kMinSplitEvents = 256;
 constexpr std::size_t kMaxPending = 0xFFFE; // a step may add two more, and the end one
 // Pages read to the end are given back in steps of at least this much, and of
 // 1/256 of the tracks' bytes: each step interrupts the other thread.
-constexpr std::size_t kReleaseStep = std::size_t{256} << 10;
+constexpr std::size_t kReleaseStep = std::size_t{128} << 10;
 
 std::uint32_t readBig32(const std::uint8_t* p) noexcept
 {
@@ -182,7 +186,7 @@ public:
     // either threw.
     void run(Work work)
     {
-        m_nextTrack.store(0, std::memory_order_relaxed);
+        m_next.store(0, std::memory_order_relaxed);
         start(work);
         std::exception_ptr mine;
         try {
@@ -199,8 +203,9 @@ public:
             std::rethrow_exception(std::exchange(m_error, nullptr));
     }
 
-    // The next track for a thread to read, shared out as the threads ask.
-    std::size_t nextTrack() noexcept { return m_nextTrack.fetch_add(1, std::memory_order_relaxed); }
+    // The next piece of this work (a track to read, parts to merge), shared out
+    // as the threads ask.
+    std::size_t next() noexcept { return m_next.fetch_add(1, std::memory_order_relaxed); }
 
 private:
     void start(Work work)
@@ -230,7 +235,7 @@ private:
     SmfParser& m_parser;
     Work m_work = Work::Stop;
     std::exception_ptr m_error;
-    std::atomic<std::size_t> m_nextTrack{0};
+    std::atomic<std::size_t> m_next{0};
     std::atomic<std::uint32_t> m_phase{0};
     std::atomic<std::uint32_t> m_done{0};
     std::thread m_thread; // last: it starts at once and uses the members above
@@ -510,6 +515,7 @@ void SmfParser::readAndMerge()
     m_out.reserve(trackBytes / 2 + 1);
     m_roundEvents = std::clamp(trackBytes / 24, kMinRoundEvents, kMaxRoundEvents);
     m_releaseStep = std::max(kReleaseStep, trackBytes / 256);
+    m_trackBytes = trackBytes;
     const std::size_t room = std::max<std::size_t>(64, 2 * m_roundEvents / m_tracks.size());
     for (Track& track : m_tracks) {
         track.room = room;
@@ -540,19 +546,63 @@ void SmfParser::readAndMerge()
 
     while (!m_active.empty()) {
         // Format 2 plays its tracks one after another: one thread reads them in turn.
-        if (m_crew && m_format != 2)
+        if (m_crew && m_format != 2) {
+            planTouch();
             m_crew->run(Phase::Read);
-        else
+        } else
             doShare(Phase::Read, 0);
         planRound();
-        if (m_crew && m_firstShare < m_roundTotal) {
+        if (m_crew && m_partAt[kSideBySide] < m_roundTotal)
             m_crew->run(Phase::Merge);
-        } else {
-            doShare(Phase::Merge, 0);
-        }
+        else
+            doShare(Phase::Merge, kAlone);
         finishRound();
     }
     m_crew = nullptr;
+}
+
+void SmfParser::planTouch()
+{
+    // The system clears a fresh page where it is first written, a huge page at
+    // a time: the merge would find it in the way of one thread while the other
+    // waits. The read before it shares the pages out instead: those of about a
+    // round's events from where the merge goes on (a round that merged more
+    // than that wrote its pages itself).
+    // Near the end, no more than the events still to come, at the rate of those
+    // so far and an eighth more: the pages beyond would be written in vain.
+    std::size_t left = 0;
+    std::size_t buffered = 0;
+    for (std::uint32_t index : m_active) {
+        const Track& track = m_tracks[index];
+        left += static_cast<std::size_t>(track.end - track.p);
+        buffered += track.events.size() - track.take;
+    }
+    const double perByte = static_cast<double>(m_out.size()) /
+                           static_cast<double>(std::max<std::size_t>(m_trackBytes - left, 1));
+    const auto coming = static_cast<std::size_t>(static_cast<double>(left) * perByte * 1.125);
+    const std::size_t from = std::max(m_touched, m_out.size());
+    const std::size_t wanted = std::min(
+        {m_out.capacity(), m_out.size() + m_roundEvents, m_out.size() + buffered + coming});
+    m_touchChunks = 0;
+    if (wanted <= from)
+        return;
+    m_touchFrom = from;
+    m_touchChunks = (wanted - from + kTouchChunk - 1) / kTouchChunk;
+    m_touched = wanted;
+}
+
+void SmfParser::touchChunk(std::size_t chunk)
+{
+    static const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t from = m_touchFrom + chunk * kTouchChunk;
+    const std::size_t to = std::min(from + kTouchChunk, m_touched);
+    auto* const bytes = reinterpret_cast<unsigned char*>(m_out.data());
+    // Only bytes of events not written yet, which may hold anything: from the
+    // first page that begins among them.
+    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(bytes);
+    const std::uintptr_t first = (base + from * sizeof(Event) + page - 1) / page * page;
+    for (std::size_t at = first - base; at < to * sizeof(Event); at += page)
+        bytes[at] = 0;
 }
 
 void SmfParser::doShare(Phase phase, unsigned share)
@@ -563,13 +613,28 @@ void SmfParser::doShare(Phase phase, unsigned share)
                 readRound(m_tracks[index]);
             return;
         }
-        for (std::size_t i = m_crew->nextTrack(); i < m_active.size(); i = m_crew->nextTrack())
-            readRound(m_tracks[m_active[i]]);
+        // First the segment's fresh pages this round's merge will write, then the
+        // tracks, to whichever thread asks.
+        for (std::size_t i = m_crew->next(); i < m_touchChunks + m_active.size();
+             i = m_crew->next()) {
+            if (i < m_touchChunks)
+                touchChunk(i);
+            else
+                readRound(m_tracks[m_active[i - m_touchChunks]]);
+        }
         return;
     }
     if (phase == Phase::Merge) {
-        const std::size_t at = m_out.size() + (share == 0 ? 0 : m_firstShare);
-        mergeTracks(m_active, share == 0, at, m_extras[share]);
+        // Parts side by side, as many as a thread merges at once, to whichever
+        // thread asks first.
+        constexpr std::size_t pieces = kParts / kSideBySide;
+        if (!m_crew || share == kAlone) {
+            for (std::size_t piece = 0; piece < pieces; ++piece)
+                mergeParts(piece * kSideBySide, (piece + 1) * kSideBySide);
+            return;
+        }
+        for (std::size_t piece = m_crew->next(); piece < pieces; piece = m_crew->next())
+            mergeParts(piece * kSideBySide, (piece + 1) * kSideBySide);
     }
 }
 
@@ -613,9 +678,10 @@ void SmfParser::readRound(Track& track)
             readEvents<false>(track);
         releaseRead(track);
     }
-    // An end mark after the events, later than any: the merge stops on it.
-    track.events.reserve(track.events.size() + 1);
-    track.events.data()[track.events.size()] = makeEvent(~std::uint64_t{0});
+    // An end mark after the events, later than any: the merge stops on it. The
+    // merge reads up to eight events at a time: end marks fill the room beyond.
+    track.events.reserve(track.events.size() + 8);
+    std::fill_n(track.events.data() + track.events.size(), 8, makeEvent(~std::uint64_t{0}));
 }
 
 void SmfParser::releaseRead(Track& track)
@@ -643,13 +709,16 @@ SmfParser::Scan SmfParser::scanChannelEvents(Scan scan, const std::uint8_t* end,
                                              std::uint64_t boundFine,
                                              std::uint64_t place) const noexcept
 {
-    // Nearly every event of a file: a short delta and a channel message. Anything
-    // else (and anything wrong) is left where it begins, for the careful reading.
+    // Nearly every event of a file: a short delta and a channel message, before
+    // the bound. Anything else (and anything wrong, or beyond the range of music
+    // time: that is beyond the bound too) is left where it begins, for the careful
+    // reading.
     const std::uint64_t finePerTick = m_finePerTick;
-    const std::uint64_t divisor = m_divisor;
     const ExactDivider divider = m_divider;
     const ExactDivider tickDivider = m_tickDivider;
-    const unsigned trackBits = m_trackBits;
+    const std::uint64_t divisor = m_divisor;
+    const unsigned placeShift = 24 + m_trackBits;
+    const std::uint64_t placeBits = place << 24;
     const std::uint8_t* p = scan.p;
     std::uint64_t fine = scan.fine;
     Event* next = scan.next;
@@ -661,7 +730,7 @@ SmfParser::Scan SmfParser::scanChannelEvents(Scan scan, const std::uint8_t* end,
         if (budget <= 0)
             break;
         const Event* const last = next + budget;
-        while (next < last && fine < boundFine) {
+        while (next < last) {
             const std::uint8_t* q = p;
             std::uint32_t delta = *q++;
             if (delta >= 0x80) {
@@ -679,25 +748,23 @@ SmfParser::Scan SmfParser::scanChannelEvents(Scan scan, const std::uint8_t* end,
             // Two data bytes but after program change and channel pressure. A
             // branch, not arithmetic: where the next event begins must not wait
             // for this status byte to be read.
-            const std::uint32_t data1 = q[0];
-            std::uint32_t data2 = 0;
+            std::uint32_t data = q[0];
             if ((status & 0xE0) != 0xC0) [[likely]] {
-                data2 = q[1];
+                data |= std::uint32_t{q[1]} << 8;
                 q += 2;
             } else {
                 q += 1;
             }
-            if ((data1 | data2) & 0x80)
+            if (data & 0x8080)
                 break;
             const std::uint64_t at = fine + delta * finePerTick;
-            const std::uint64_t time = divider.divide(at);
-            if (time > kMaxMusicTime)
+            if (at >= boundFine)
                 break;
-            std::uint64_t eventPlace = place;
+            const std::uint64_t time = divider.divide(at);
+            std::uint64_t word = status | (data << 8) | placeBits | (time << 32);
             if constexpr (kFinerThanMusicTime)
-                eventPlace |= tickDivider.divide(at - time * divisor) << trackBits;
-            *next++ = makeEvent(status | (data1 << 8) | (data2 << 16) | (eventPlace << 24) |
-                                (time << 32));
+                word |= tickDivider.divide(at - time * divisor) << placeShift;
+            storeEvent(next++, word);
             p = q;
             fine = at;
             running = status;
@@ -1102,7 +1169,8 @@ void SmfParser::planRound()
     }
     m_roundTotal = total;
 
-    // Two threads share the merge at the time that halves the round.
+    // The round is merged in parts cut at the times that divide it evenly: two
+    // parts merged side by side by each thread (see mergeParts).
     const auto below = [this](std::uint64_t time) {
         std::size_t count = 0;
         for (std::uint32_t index : m_active) {
@@ -1117,36 +1185,50 @@ void SmfParser::planRound()
         }
         return count;
     };
-    std::uint64_t middle = kMaxMusicTime + 2;
-    if (m_crew && total >= kMinSplitEvents) {
-        std::uint64_t low = earliest;
-        std::uint64_t high = latest + 1;
-        // Near enough halves will do: within 1/64 of the round.
-        while (low < high) {
-            const std::uint64_t mid = low + (high - low) / 2;
-            const std::size_t count = below(mid);
-            if (count + total / 64 >= total / 2 && count <= total / 2 + total / 64) {
-                low = mid;
-                break;
+    std::uint64_t cuts[kParts + 1];
+    cuts[0] = 0;
+    for (std::size_t part = 1; part <= kParts; ++part)
+        cuts[part] = kMaxMusicTime + 2;
+    if (total >= kMinSplitEvents) {
+        for (std::size_t part = 1; part < kParts; ++part) {
+            const std::size_t wanted = total / kParts * part;
+            std::uint64_t low = std::max(earliest, cuts[part - 1]);
+            std::uint64_t high = std::max(latest + 1, low);
+            // Near enough will do: within 1/64 of the round.
+            while (low < high) {
+                const std::uint64_t mid = low + (high - low) / 2;
+                const std::size_t count = below(mid);
+                if (count + total / 64 >= wanted && count <= wanted + total / 64) {
+                    low = mid;
+                    break;
+                }
+                if (count >= wanted)
+                    high = mid;
+                else
+                    low = mid + 1;
             }
-            if (count >= total / 2)
-                high = mid;
-            else
-                low = mid + 1;
+            cuts[part] = low;
         }
-        middle = low;
     }
-    m_firstShare = 0;
+    for (std::size_t part = 0; part <= kParts; ++part)
+        m_partAt[part] = 0;
     for (std::uint32_t index : m_active) {
         Track& track = m_tracks[index];
         const Event* first = track.events.data();
-        track.split = static_cast<std::size_t>(
-            std::lower_bound(first, first + track.take, middle,
-                             [](const Event& event, std::uint64_t value) {
-                                 return static_cast<std::uint32_t>(event.m_time) < value;
-                             }) -
-            first);
-        m_firstShare += track.split;
+        track.cuts[0] = 0;
+        for (std::size_t part = 1; part <= kParts; ++part) {
+            track.cuts[part] =
+                part == kParts
+                    ? track.take
+                    : static_cast<std::size_t>(
+                          std::lower_bound(
+                              first + track.cuts[part - 1], first + track.take, cuts[part],
+                              [](const Event& event, std::uint64_t value) {
+                                  return static_cast<std::uint32_t>(event.m_time) < value;
+                              }) -
+                          first);
+            m_partAt[part] += track.cuts[part];
+        }
     }
 }
 
@@ -1209,124 +1291,248 @@ void SmfParser::mergePayload(Event& event, std::size_t index, const Track& track
     setPendingIndex(event, 0);
 }
 
-void SmfParser::mergeTracks(std::span<const std::uint32_t> tracks, bool firstShare, std::size_t at,
-                            MergeExtras& extras)
+// A loser tree over the cursors of one part of a round. A cursor's key is its
+// next event's position with the cursor's slot below it; slots go in the order
+// of the tracks, so the keys order events as the segment does, and no two
+// cursors have the same key. Each inner node holds the key that lost the match
+// there: after the winner moves on, one path to the root is played again.
+template <bool kTimeOnly> class SmfParser::PartMerge
 {
+public:
+    PartMerge(SmfParser& parser, std::size_t part, MergeExtras& extras)
+        : m_extras(extras), m_trackBits(parser.m_trackBits)
+    {
+        const unsigned escape = (1u << parser.m_trackBits) - 1;
+        for (std::uint32_t index : parser.m_active) {
+            const Track& track = parser.m_tracks[index];
+            const Event* first = track.events.data();
+            const Event* from = first + track.cuts[part];
+            const Event* to = first + track.cuts[part + 1];
+            if (from < to) {
+                m_cursors.push_back(
+                    {from, to, &track, track.place == escape, !track.pending.empty()});
+            }
+        }
+        Event* const base = parser.m_out.data();
+        m_base = base;
+        m_out = base + parser.m_out.size() + parser.m_partAt[part];
+        m_outEnd = base + parser.m_out.size() + parser.m_partAt[part + 1];
+        if (m_cursors.empty())
+            return;
+
+        while (m_leaves < m_cursors.size())
+            m_leaves *= 2;
+        m_losers.resize(m_leaves);
+        std::vector<std::uint64_t> winners(2 * m_leaves, kExhausted);
+        for (std::size_t slot = 0; slot < m_cursors.size(); ++slot)
+            winners[m_leaves + slot] = keyAt(m_cursors[slot].next, slot);
+        for (std::size_t node = m_leaves - 1; node >= 1; --node) {
+            winners[node] = std::min(winners[2 * node], winners[2 * node + 1]);
+            m_losers[node] = std::max(winners[2 * node], winners[2 * node + 1]);
+        }
+        m_winner = winners[1];
+    }
+
+    bool done() const noexcept { return m_winner == kExhausted; }
+
+    // One cursor (one track, as in every format 0 file): its events go out as
+    // they are.
+    void copyAlone()
+    {
+        if (m_cursors.size() != 1)
+            return;
+        Cursor& cursor = m_cursors[0];
+        Event* out = m_out;
+        if (cursor.escaped && m_extras.lastRunTrack != cursor.track->index) {
+            m_extras.runs.push_back(
+                {static_cast<std::uint32_t>(out - m_base), cursor.track->index});
+            m_extras.lastRunTrack = cursor.track->index;
+        }
+        const auto count = static_cast<std::size_t>(cursor.end - cursor.next);
+        if (!cursor.payloads) {
+            std::memcpy(static_cast<void*>(out), cursor.next, count * sizeof(Event));
+            out += count;
+        } else {
+            for (const Event* p = cursor.next; p < cursor.end; ++p) {
+                Event event = *p;
+                if (!event.isChannel())
+                    mergePayload(event, static_cast<std::size_t>(out - m_base), *cursor.track,
+                                 m_extras);
+                *out++ = event;
+            }
+        }
+        m_out = out;
+        cursor.next = cursor.end;
+        m_winner = kExhausted;
+    }
+
+    // Moves out the winner's events at its position, and plays its path again.
+    [[gnu::always_inline]] inline void step()
+    {
+        const std::size_t slot = static_cast<std::size_t>(m_winner & 0xFFFF);
+        Cursor& cursor = m_cursors[slot];
+        Event* out = m_out;
+        if (cursor.escaped && m_extras.lastRunTrack != cursor.track->index) [[unlikely]] {
+            m_extras.runs.push_back(
+                {static_cast<std::uint32_t>(out - m_base), cursor.track->index});
+            m_extras.lastRunTrack = cursor.track->index;
+        }
+        const Event* p = cursor.next;
+        if (!cursor.payloads && m_outEnd - out >= 16) [[likely]] {
+            // Channel events only, as nearly always: up to eight at a time.
+            for (;;) {
+                const unsigned count = copyGroup(p, out);
+                p += count;
+                out += count;
+                if (count < 8 || positionOf(p) != positionOf(p - 1) || m_outEnd - out < 8)
+                    [[likely]]
+                    break;
+            }
+        }
+        // The rest one by one: payloads, and the end of the part.
+        const std::uint64_t position = positionOf(cursor.next);
+        while (p < cursor.end && positionOf(p) == position) {
+            Event event = *p++;
+            if (!event.isChannel()) [[unlikely]]
+                mergePayload(event, static_cast<std::size_t>(out - m_base), *cursor.track,
+                             m_extras);
+            *out++ = event;
+        }
+        // The other thread may have read these events: ask for them early.
+        __builtin_prefetch(
+            reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + 256));
+        m_out = out;
+        cursor.next = p;
+        std::uint64_t moved = p == cursor.end ? kExhausted : keyAt(p, slot);
+        std::uint64_t* const losers = m_losers.data();
+        for (std::size_t node = (m_leaves + slot) / 2; node >= 1; node /= 2) {
+            const std::uint64_t other = losers[node];
+            losers[node] = other > moved ? other : moved;
+            moved = other < moved ? other : moved;
+        }
+        m_winner = moved;
+    }
+
+private:
     struct Cursor
     {
         const Event* next;
         const Event* end;
-        // The key of the event at `end` (one of a later round, or the buffer's
-        // end mark): the copying stops there without a test of its own.
-        std::uint64_t endKey;
         const Track* track;
+        bool escaped;  // the track is told by the segment's runs
+        bool payloads; // SysEx or meta events may come
     };
-    std::vector<Cursor> cursors;
-    for (std::uint32_t index : tracks) {
-        const Track& track = m_tracks[index];
-        const Event* first = track.events.data();
-        const Event* from = first + (firstShare ? 0 : track.split);
-        const Event* to = first + (firstShare ? track.split : track.take);
-        if (from < to)
-            cursors.push_back({from, to, keyOf(*to, index), &track});
-    }
-    if (cursors.empty())
-        return;
 
-    Event* const base = m_out.data();
-    Event* out = base + at;
-    const unsigned shift = m_trackBits;
-    const auto keyAt = [shift](const Event* event, std::uint32_t track) {
+    // The time, and the place but for the track (the same for all of a track).
+    static std::uint64_t positionOf(const Event* event) noexcept
+    {
+        return (std::uint64_t{static_cast<std::uint32_t>(event->m_time)} << 8) | event->m_place;
+    }
+    std::uint64_t keyAt(const Event* event, std::size_t slot) const noexcept
+    {
         const std::uint64_t position =
             ((std::uint64_t{static_cast<std::uint32_t>(event->m_time)} << 8) | event->m_place) >>
-            shift;
-        return (position << 16) | track;
-    };
-    const unsigned escape = (1u << m_trackBits) - 1;
+            m_trackBits;
+        return (position << 16) | slot;
+    }
 
-    // A loser tree: each inner node holds the cursor that lost the match there,
-    // and its key, so that after the winner moves on, one path to the root is
-    // played again.
-    std::size_t leaves = 1;
-    while (leaves < cursors.size())
-        leaves *= 2;
-    std::vector<std::uint32_t> losers(leaves);
-    std::vector<std::uint64_t> loserKeys(leaves);
+    // Copies the events from `from` on that stand at the position of the first
+    // (the time, and the place but for the track; the time alone where the place
+    // holds nothing but the track) to `to`: at least one, at most eight, with no
+    // branch that depends on them. Reads and writes eight slots either way;
+    // returns how many events belong there.
+    static unsigned copyGroup(const Event* from, Event* to) noexcept
     {
-        std::vector<std::uint32_t> winners(2 * leaves);
-        std::vector<std::uint64_t> winnerKeys(2 * leaves, kExhausted);
-        for (std::size_t i = 0; i < leaves; ++i) {
-            winners[leaves + i] = static_cast<std::uint32_t>(i);
-            if (i < cursors.size())
-                winnerKeys[leaves + i] = keyAt(cursors[i].next, cursors[i].track->index);
+#if defined(__SSE2__)
+        const auto* source = reinterpret_cast<const __m128i*>(from);
+        auto* target = reinterpret_cast<__m128i*>(to);
+        const __m128i a = _mm_loadu_si128(source);
+        const __m128i b = _mm_loadu_si128(source + 1);
+        const __m128i c = _mm_loadu_si128(source + 2);
+        const __m128i d = _mm_loadu_si128(source + 3);
+        _mm_storeu_si128(target, a);
+        _mm_storeu_si128(target + 1, b);
+        _mm_storeu_si128(target + 2, c);
+        _mm_storeu_si128(target + 3, d);
+        if constexpr (kTimeOnly) {
+            // The times of events 0 to 3 and 4 to 7, against the first.
+            const __m128 low =
+                _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(3, 1, 3, 1));
+            const __m128 high =
+                _mm_shuffle_ps(_mm_castsi128_ps(c), _mm_castsi128_ps(d), _MM_SHUFFLE(3, 1, 3, 1));
+            const __m128i time = _mm_shuffle_epi32(_mm_castps_si128(low), 0);
+            const unsigned equal =
+                static_cast<unsigned>(_mm_movemask_ps(
+                    _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(low), time)))) |
+                (static_cast<unsigned>(_mm_movemask_ps(
+                     _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_castps_si128(high), time))))
+                 << 4);
+            return static_cast<unsigned>(__builtin_ctz(~equal | 0x100u));
         }
-        for (std::size_t node = leaves - 1; node >= 1; --node) {
-            const std::size_t a = 2 * node;
-            const std::size_t b = a + 1;
-            const bool aWins = winnerKeys[a] < winnerKeys[b];
-            winners[node] = winners[aWins ? a : b];
-            winnerKeys[node] = winnerKeys[aWins ? a : b];
-            losers[node] = winners[aWins ? b : a];
-            loserKeys[node] = winnerKeys[aWins ? b : a];
-        }
-        losers[0] = winners[1];
-        loserKeys[0] = winnerKeys[1];
+        // Each event's low word keeps its place byte only; its high word is the time.
+        const __m128i mask =
+            _mm_set_epi32(-1, static_cast<int>(0xFF000000u), -1, static_cast<int>(0xFF000000u));
+        const __m128i first = _mm_and_si128(_mm_shuffle_epi32(a, _MM_SHUFFLE(1, 0, 1, 0)), mask);
+        const auto same = [&](__m128i pair) {
+            return static_cast<unsigned>(_mm_movemask_ps(
+                _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(pair, mask), first))));
+        };
+        const unsigned words = same(a) | (same(b) << 4) | (same(c) << 8) | (same(d) << 12);
+        // Bit 2i: event i stands there (both of its words).
+        const unsigned equal = words & (words >> 1) & 0x5555u;
+        return static_cast<unsigned>(__builtin_ctz((~equal & 0x5555u) | 0x10000u)) / 2;
+#else
+        std::memcpy(static_cast<void*>(to), from, 8 * sizeof(Event));
+        const std::uint64_t position = positionOf(from);
+        unsigned count = 1;
+        while (count < 8 && positionOf(from + count) == position)
+            ++count;
+        return count;
+#endif
     }
-    std::uint32_t* const loser = losers.data();
-    std::uint64_t* const loserKey = loserKeys.data();
-    std::uint32_t winner = loser[0];
-    std::uint64_t winnerKey = loserKey[0];
-    while (winnerKey != kExhausted) {
-        // The winner's events go out while they come before every other cursor's
-        // next: the least of the losers on its path.
-        std::uint64_t limit = kExhausted;
-        for (std::size_t node = (leaves + winner) / 2; node >= 1; node /= 2)
-            limit = loserKey[node] < limit ? loserKey[node] : limit;
-        Cursor& cursor = cursors[winner];
-        const Track& track = *cursor.track;
-        const std::uint32_t index = track.index;
-        if (track.place == escape && extras.lastRunTrack != index) [[unlikely]] {
-            extras.runs.push_back({static_cast<std::uint32_t>(out - base), index});
-            extras.lastRunTrack = index;
-        }
-        const Event* p = cursor.next;
-        const std::uint64_t stop = std::min(limit, cursor.endKey);
-        std::uint64_t moved = 0;
-        if (track.pending.empty()) {
-            // Channel events only, as nearly always.
-            do {
-                *out++ = *p++;
-                moved = keyAt(p, index);
-            } while (moved < stop);
-        } else {
-            do {
-                Event event = *p++;
-                if (!event.isChannel()) [[unlikely]]
-                    mergePayload(event, static_cast<std::size_t>(out - base), track, extras);
-                *out++ = event;
-                moved = keyAt(p, index);
-            } while (moved < stop);
-        }
-        if (p == cursor.end)
-            moved = kExhausted;
-        cursor.next = p;
-        // Play the path again. Which side wins is a coin toss to the processor:
-        // masks, not branches.
-        std::uint32_t current = winner;
-        for (std::size_t node = (leaves + winner) / 2; node >= 1; node /= 2) {
-            const std::uint32_t other = loser[node];
-            const std::uint64_t otherKey = loserKey[node];
-            const std::uint64_t swap = std::uint64_t{0} - (otherKey < moved);
-            const std::uint32_t both = (current ^ other) & static_cast<std::uint32_t>(swap);
-            const std::uint64_t keys = (moved ^ otherKey) & swap;
-            loser[node] = other ^ both;
-            loserKey[node] = otherKey ^ keys;
-            current ^= both;
-            moved ^= keys;
-        }
-        winner = current;
-        winnerKey = moved;
+
+    MergeExtras& m_extras;
+    const unsigned m_trackBits;
+    std::vector<Cursor> m_cursors;
+    std::size_t m_leaves = 1;
+    std::vector<std::uint64_t> m_losers;
+    std::uint64_t m_winner = kExhausted;
+    Event* m_base = nullptr;
+    Event* m_out = nullptr;
+    Event* m_outEnd = nullptr;
+};
+
+void SmfParser::mergeParts(std::size_t from, std::size_t to)
+{
+    // Where the place holds the track alone, a track's events at one position
+    // are those at one time.
+    if (m_trackBits == 8)
+        mergePartsBy<true>(from, to);
+    else
+        mergePartsBy<false>(from, to);
+}
+
+template <bool kTimeOnly> void SmfParser::mergePartsBy(std::size_t from, std::size_t to)
+{
+    // Two parts side by side: each step waits on what the one before found, so
+    // the processor works on the other part meanwhile.
+    PartMerge<kTimeOnly> first(*this, from, m_extras[from]);
+    first.copyAlone();
+    if (to - from < 2) {
+        while (!first.done())
+            first.step();
+        return;
     }
+    PartMerge<kTimeOnly> second(*this, from + 1, m_extras[from + 1]);
+    second.copyAlone();
+    while (!first.done() && !second.done()) {
+        first.step();
+        second.step();
+    }
+    while (!first.done())
+        first.step();
+    while (!second.done())
+        second.step();
 }
 
 void SmfParser::finish()

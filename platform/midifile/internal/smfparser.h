@@ -4,9 +4,12 @@
 // tracks are read up to the bound into small buffers of their own, then the
 // events below the bound are merged into the segment (a loser tree over the
 // tracks), and what a track read beyond the bound waits for the next round.
-// With two threads, the tracks of a round are shared out to both for reading,
-// and each merges one half of the round's time span into its own part of the
-// segment. The result does not depend on the number of threads.
+// The merge of a round is cut at times into parts of about equal size, each
+// written to its own stretch of the segment; a thread merges two parts side by
+// side (a loser tree each, moving a position's events at a time). With two
+// threads, the tracks of a round and the parts of its merge are shared out to
+// whichever asks first, and so are the segment's fresh pages, written first
+// while the tracks are read. The result does not depend on the number of threads.
 //
 // Threads: parse() runs on the caller's thread and, when asked for two, one
 // thread of its own that lives as long as the call. Rounds are separated by
@@ -17,8 +20,10 @@
 #include "eventbuffer.h"
 #include "exactdivider.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -49,6 +54,11 @@ public:
     ~SmfParser();
 
 private:
+    // A round is merged in parts cut at times that share it out evenly: two
+    // parts by each thread, merged side by side.
+    static constexpr std::size_t kParts = 4;
+    static constexpr std::size_t kSideBySide = 2;
+
     struct Timed
     {
         std::uint64_t fine;
@@ -120,9 +130,9 @@ private:
         // they may take this round.
         PodBuffer<Event> events;
         std::size_t room = 0;
-        std::size_t take = 0;         // this round merges events [0, take)
-        std::size_t split = 0;        // the first thread merges [0, split), the second the rest
-        std::vector<Pending> pending; // indexed by the events' data bytes
+        std::size_t take = 0;              // this round merges events [0, take)
+        std::size_t cuts[kParts + 1] = {}; // part i of the round merges [cuts[i], cuts[i + 1])
+        std::vector<Pending> pending;      // indexed by the events' data bytes
         std::vector<std::uint8_t> store;
 
         std::vector<Timed> tempos;
@@ -150,7 +160,14 @@ private:
         Stop
     };
     void readAndMerge();
+    // The caller's thread does all of it.
+    static constexpr unsigned kAlone = ~0u;
     void doShare(Phase phase, unsigned share);
+    // The segment's pages are first written in chunks of this many events,
+    // shared out to the threads (see planTouch).
+    static constexpr std::size_t kTouchChunk = std::size_t{1} << 17;
+    void planTouch();
+    void touchChunk(std::size_t chunk);
     void readRound(Track& track);
     void planRound();
     void finishRound();
@@ -187,9 +204,10 @@ private:
     void finishTrack(Track& track, const Problem& problem);
     void releaseRead(Track& track);
 
-    // Merges [from, to) of the given tracks' buffers into the segment at `at`.
-    void mergeTracks(std::span<const std::uint32_t> tracks, bool firstShare, std::size_t at,
-                     MergeExtras& extras);
+    // Merges parts [from, to) of the round (see kParts).
+    template <bool kTimeOnly> class PartMerge;
+    void mergeParts(std::size_t from, std::size_t to);
+    template <bool kTimeOnly> void mergePartsBy(std::size_t from, std::size_t to);
     static void mergePayload(Event& event, std::size_t index, const Track& track,
                              MergeExtras& extras);
 
@@ -210,6 +228,14 @@ private:
         event.m_place = static_cast<std::uint8_t>(word >> 24);
         event.m_time = static_cast<MusicTime>(static_cast<std::uint32_t>(word >> 32));
         return event;
+    }
+    // makeEvent(word) stored at `at`, in one write where the bytes lie so.
+    static void storeEvent(Event* at, std::uint64_t word) noexcept
+    {
+        if constexpr (std::endian::native == std::endian::little)
+            std::memcpy(static_cast<void*>(at), &word, sizeof word);
+        else
+            *at = makeEvent(word);
     }
     static void setPendingIndex(Event& event, std::size_t index) noexcept
     {
@@ -259,14 +285,18 @@ private:
     std::vector<Merged> m_merged;
 
     // Rounds.
-    std::size_t m_roundEvents = 0; // what a round aims to merge
-    std::size_t m_releaseStep = 0; // pages read are given back in steps of this much
-    std::uint64_t m_bound = 0;     // this round's bound in music time
-    std::uint64_t m_step = 0;      // how far the bound moves per round
-    bool m_boundByRoom = false;    // the last round ended where a track ran out of room
-    std::size_t m_roundTotal = 0;  // events merged this round
-    std::size_t m_firstShare = 0;  // of which the first thread merges these
-    MergeExtras m_extras[2];
+    std::size_t m_roundEvents = 0;         // what a round aims to merge
+    std::size_t m_releaseStep = 0;         // pages read are given back in steps of this much
+    std::uint64_t m_bound = 0;             // this round's bound in music time
+    std::uint64_t m_step = 0;              // how far the bound moves per round
+    bool m_boundByRoom = false;            // the last round ended where a track ran out of room
+    std::size_t m_roundTotal = 0;          // events merged this round
+    std::size_t m_partAt[kParts + 1] = {}; // where each part begins, from the round's start
+    MergeExtras m_extras[kParts];
+    std::size_t m_trackBytes = 0;  // of all tracks' data
+    std::size_t m_touched = 0;     // events of the segment whose pages were written
+    std::size_t m_touchFrom = 0;   // this round's chunks begin here
+    std::size_t m_touchChunks = 0; // and are so many
     Crew* m_crew = nullptr;
 };
 
