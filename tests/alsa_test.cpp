@@ -22,8 +22,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -102,7 +104,11 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_got.clear();
+        m_overflowed = false;
     }
+    // Whether the kernel dropped events for us since the last clear(): our
+    // input pool was full because this reading thread did not run in time.
+    bool overflowed() const { return m_overflowed; }
 
 private:
     void read()
@@ -115,7 +121,8 @@ private:
             if (::poll(fds.data(), nfds_t(count), 20) <= 0)
                 continue;
             snd_seq_event_t* ev = nullptr;
-            while (snd_seq_event_input(m_seq, &ev) >= 0 && ev) {
+            int status = 0;
+            while ((status = snd_seq_event_input(m_seq, &ev)) >= 0 && ev) {
                 const std::int64_t at =
                     std::int64_t(ev->time.time.tv_sec) * 1000000 + ev->time.time.tv_nsec / 1000;
                 snd_midi_event_reset_decode(m_decoder);
@@ -128,6 +135,8 @@ private:
                 if (snd_seq_event_input_pending(m_seq, 0) == 0)
                     break;
             }
+            if (status == -ENOSPC)
+                m_overflowed = true;
         }
     }
 
@@ -138,6 +147,7 @@ private:
     int m_queue = -1;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_overflowed{false};
     mutable std::mutex m_mutex;
     std::vector<Got> m_got;
 };
@@ -372,27 +382,42 @@ TEST_F(AlsaTest, ADenseBurstArrivesCompleteWhenTheKernelsQueueIsFull)
     startEngine();
     choose("brisolde-test-in:in");
     ASSERT_EQ(transport->LoadMidiFile(QFile::encodeName(name).toStdString()), 0);
-    receiver.clear();
-    transport->PlayMidi();
-    ASSERT_EQ(transport->GetPlayState(), PLAY_PLAYING);
-    // The emulated guest may be slow to deliver: what counts is that every
-    // note arrives, so the count is taken until it is whole or for a long while.
     std::size_t ons = 0;
     std::size_t offs = 0;
-    for (int waited = 0; waited < 600 && (ons < 8u * 500u || offs < 8u * 500u); ++waited) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // A reading thread of the test that the guest starves loses events in the
+    // kernel, not in our port: such a run says nothing and is played again
+    // (at most three in all).
+    for (int run = 0; run < 3; ++run) {
+        receiver.clear();
+        transport->PlayMidi();
+        ASSERT_EQ(transport->GetPlayState(), PLAY_PLAYING);
+        // The emulated guest may be slow to deliver: what counts is that every
+        // note arrives, so the count is taken until it is whole or for a long while.
         ons = 0;
         offs = 0;
-        for (const auto& got : receiver.got()) {
-            if ((got.bytes[0] & 0xF0) == 0x90 && got.bytes[2] != 0)
-                ++ons;
-            else if ((got.bytes[0] & 0xF0) == 0x80)
-                ++offs;
+        for (int waited = 0; waited < 600 && (ons < 8u * 500u || offs < 8u * 500u); ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            ons = 0;
+            offs = 0;
+            for (const auto& got : receiver.got()) {
+                if ((got.bytes[0] & 0xF0) == 0x90 && got.bytes[2] != 0)
+                    ++ons;
+                else if ((got.bytes[0] & 0xF0) == 0x80)
+                    ++offs;
+            }
+            if (receiver.overflowed() && waited >= 50)
+                break;
         }
+        transport->StopMidi();
+        if (!receiver.overflowed())
+            break;
+        std::printf("the test's receiver could not keep up (the kernel dropped events for it): "
+                    "played again\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
+    EXPECT_FALSE(receiver.overflowed());
     EXPECT_EQ(ons, 8u * 500u);
     EXPECT_EQ(offs, 8u * 500u);
-    transport->StopMidi();
 }
 
 TEST_F(AlsaTest, TheMainWindowChangesToMidiThroughAndBack)
