@@ -147,6 +147,15 @@ Report readReport(const QString& path)
     return report;
 }
 
+// The report of the crashing program run with MODE in a folder of its own.
+Report victimReport(const char* mode)
+{
+    QTemporaryDir temp;
+    run(QStringLiteral(CRASH_VICTIM), {QLatin1String(mode)},
+        {{"TEMP", QFile::encodeName(temp.path()).constData()}});
+    return readReport(temp.filePath(QStringLiteral("crashvictim.err")));
+}
+
 // The source line that carries "// crash: <name>" in the crashing program.
 int crashLine(const char* name)
 {
@@ -405,11 +414,7 @@ TEST(CrashReportWithoutSymbols, AWriterThatHangsIsEndedAndTheCrashGoesOn)
 
 TEST(CrashReportValues, EveryKindOfVariableIsShownAsItsTypeSays)
 {
-    QTemporaryDir temp;
-    const QByteArray tempPath = QFile::encodeName(temp.path());
-    run(QStringLiteral(CRASH_VICTIM), {QStringLiteral("null-write")},
-        {{"TEMP", tempPath.constData()}});
-    const Report report = readReport(temp.filePath(QStringLiteral("crashvictim.err")));
+    const Report report = victimReport("null-write");
     ASSERT_TRUE(report.exists());
     const int locals = report.findExact("**** Local Variables And Parameters");
     const int frame = report.find(".*  crashNullWrite\\(\\)\\+.*", locals);
@@ -457,11 +462,7 @@ TEST(CrashReportValues, EveryKindOfVariableIsShownAsItsTypeSays)
 // next variable starts a line of its own.
 TEST(CrashReportValues, LongVariableLinesAreWrittenWholeOrCutWithAMarker)
 {
-    QTemporaryDir temp;
-    const QByteArray tempPath = QFile::encodeName(temp.path());
-    run(QStringLiteral(CRASH_VICTIM), {QStringLiteral("null-write")},
-        {{"TEMP", tempPath.constData()}});
-    const Report report = readReport(temp.filePath(QStringLiteral("crashvictim.err")));
+    const Report report = victimReport("null-write");
     ASSERT_TRUE(report.exists());
     const int globals = report.findExact("**** Global Variables");
     ASSERT_NE(globals, -1);
@@ -496,11 +497,7 @@ TEST(CrashReportValues, LongVariableLinesAreWrittenWholeOrCutWithAMarker)
 
 TEST(CrashReportValues, ACallToNowhereShowsNoModuleAndTheCaller)
 {
-    QTemporaryDir temp;
-    const QByteArray tempPath = QFile::encodeName(temp.path());
-    run(QStringLiteral(CRASH_VICTIM), {QStringLiteral("null-call")},
-        {{"TEMP", tempPath.constData()}});
-    const Report report = readReport(temp.filePath(QStringLiteral("crashvictim.err")));
+    const Report report = victimReport("null-call");
     ASSERT_TRUE(report.exists());
     EXPECT_EQ(report.lines[2], "Fault address:  00000000 00:00000000 ");
     const int stack = report.findExact("Address   Frame     Function            SourceFile");
