@@ -12,24 +12,22 @@ trap 'rm -f "$work/piece.wav"' EXIT
 # A chord of 48 organ notes held for ten minutes (1200 quarters at 120 a
 # minute), so that rendering it is work enough.
 byte() { printf "\\$(printf '%03o' "$1")"; }
+# Keys 36 to 83 at once with velocity $1, in running status.
+chord() {
+    n=36
+    while [ $n -lt 84 ]; do
+        [ $n -eq 36 ] || byte 0
+        byte $n
+        byte "$1"
+        n=$((n + 1))
+    done
+}
 {
     printf 'MThd\000\000\000\006\000\000\000\001\000\140MTrk\000\000\001\053'
     printf '\000\300\023\000\220'
-    n=36
-    while [ $n -lt 84 ]; do
-        [ $n -eq 36 ] || byte 0
-        byte $n
-        byte 64
-        n=$((n + 1))
-    done
+    chord 64
     printf '\207\204\000\200'
-    n=36
-    while [ $n -lt 84 ]; do
-        [ $n -eq 36 ] || byte 0
-        byte $n
-        byte 0
-        n=$((n + 1))
-    done
+    chord 0
     printf '\000\377\057\000'
 } >"$work/piece.mid"
 
